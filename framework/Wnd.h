@@ -1,0 +1,23 @@
+#pragma once
+
+#include "framework/Object.h"
+#include "framework/WinTypes.h"
+
+// A non-owning wrapper of a window handle. A CWnd without a window (m_hWnd null) is valid:
+// messages sent to it go nowhere and answer 0.
+class CWnd : public CObject {
+public:
+    CWnd() = default;
+    explicit CWnd(HWND window) : m_hWnd(window) {}
+    ~CWnd() override = default;
+
+    const CRuntimeClass* GetRuntimeClass() const override;
+    static const CRuntimeClass classCWnd;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // Synchronous, as Win32's SendMessage.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+
+    HWND m_hWnd = nullptr;
+};
