@@ -3,6 +3,8 @@
 #include "framework/Object.h"
 #include "framework/WinTypes.h"
 
+#include <string>
+
 // A non-owning wrapper of a window handle. A CWnd without a window (m_hWnd null) is valid:
 // messages sent to it go nowhere and answer 0.
 class CWnd : public CObject {
@@ -18,6 +20,9 @@ public:
 
     // Synchronous, as Win32's SendMessage.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    // Replaces the window's whole text.
+    void SetWindowText(const char* text) const;
+    std::string GetWindowText() const;
 
     HWND m_hWnd = nullptr;
 };

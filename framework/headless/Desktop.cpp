@@ -89,6 +89,19 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return 0;
 }
 
+void CWnd::SetWindowText(const char* text) const {
+    if (m_hWnd == nullptr) {
+        return;
+    }
+    headless::Window& window = headless::Desktop::Instance().WindowOf(m_hWnd);
+    window.text = text;
+    window.texts.push_back(window.text);
+}
+
+std::string CWnd::GetWindowText() const {
+    return m_hWnd == nullptr ? std::string() : headless::Desktop::Instance().WindowOf(m_hWnd).text;
+}
+
 namespace fw {
 
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {

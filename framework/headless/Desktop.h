@@ -25,6 +25,8 @@ struct Window {
     int controlId = 0;
     std::string className;
     std::vector<Message> messages; // every message sent to the window, in order
+    std::string text;
+    std::vector<std::string> texts; // every text set, in order
 };
 
 struct Box {

@@ -1,0 +1,44 @@
+# Front for the two README commands and the rest of the build. Everything lands in build/.
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps native windows check check-native check-windows bench demo clean
+
+all: native windows
+
+deps:
+	@scripts/install-deps
+
+build/native/CMakeCache.txt:
+	cmake --preset native
+
+build/windows/CMakeCache.txt:
+	cmake --preset windows
+
+build/bench/CMakeCache.txt:
+	cmake --preset bench
+
+native: deps build/native/CMakeCache.txt
+	cmake --build build/native -j$(JOBS)
+
+windows: deps build/windows/CMakeCache.txt
+	cmake --build build/windows -j$(JOBS)
+
+check: native windows
+	$(MAKE) --no-print-directory check-native
+	$(MAKE) --no-print-directory check-windows
+
+check-native:
+	ctest --test-dir build/native --output-on-failure -j$(JOBS)
+
+check-windows:
+	scripts/wine-tests build/windows
+
+bench: deps build/bench/CMakeCache.txt
+	cmake --build build/bench -j$(JOBS)
+	scripts/run-benchmarks build/bench
+
+demo:
+	@echo "make demo: the window comes with a later change; nothing to run yet."
+
+clean:
+	rm -rf build

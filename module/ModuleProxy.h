@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/ResultCode.h"
+#include "common/TunerType.h"
+#include "framework/Wnd.h"
+#include "module/ChannelBackup.h"
+
+#include <cstdint>
+#include <string>
+
+class CComDevice;
+
+// The module as the main window sees it. A CWnd that never gets a window of its own; it points to
+// the window's link, progress bar and lower status line and owns none of them.
+class CModuleProxy : public CWnd {
+public:
+    CModuleProxy() = default;
+
+    const CRuntimeClass* GetRuntimeClass() const override;
+    static const CRuntimeClass classCModuleProxy;
+
+    // Writes the sections of an update file into the module's flash (update/).
+    ResultCode DownloadUpdateFile(const std::string& path);
+
+    // Channel settings backup and restore (module/). Absent parts are null.
+    ResultCode ReadChannelSettings(int channel, SettingsRecord* settings, int settingsCapacity,
+                                   std::uint8_t* filterBitmap, int filterLength, BlsBlock* bls,
+                                   int blsCapacity);
+    ResultCode WriteChannelSettings(int channel, const SettingsRecord* settings,
+                                    const std::uint8_t* filterBitmap, const BlsBlock* bls);
+
+    TunerType m_tunerType = TUNER_UNKNOWN;
+    double m_firmwareVersion = 0.0;
+    CComDevice* m_comDevice = nullptr;
+    CWnd* m_progressBar = nullptr; // control 1004
+    CWnd* m_statusLine = nullptr;  // control 1005
+};

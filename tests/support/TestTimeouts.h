@@ -1,0 +1,29 @@
+#pragma once
+
+#include "link/PortTimeouts.h"
+
+#include <vector>
+
+// The test builds' time-out seam (TestTimeouts.cpp stands in for link/PortTimeouts.cpp): every
+// time-out set the code asks for is recorded, and the port gets the asked values or, while a
+// test has asked for it, each total constant scaled down so that long waits end quickly.
+namespace qam::test {
+
+// Every set asked for since the last ClearAskedTimeouts(), in order.
+const std::vector<link::Timeouts>& AskedTimeouts();
+void ClearAskedTimeouts();
+
+// Port gets constant * numerator / denominator for the read and write total constants (at least
+// 1 ms); 1/1 restores the asked values.
+void ScaleTimeoutConstants(int numerator, int denominator);
+
+// Scales for the lifetime of the object.
+class ScopedTimeoutScale {
+public:
+    ScopedTimeoutScale(int numerator, int denominator) { ScaleTimeoutConstants(numerator, denominator); }
+    ~ScopedTimeoutScale() { ScaleTimeoutConstants(1, 1); }
+    ScopedTimeoutScale(const ScopedTimeoutScale&) = delete;
+    ScopedTimeoutScale& operator=(const ScopedTimeoutScale&) = delete;
+};
+
+} // namespace qam::test
