@@ -28,6 +28,9 @@ typedef HKEY__* HKEY;
 struct HICON__;
 typedef HICON__* HICON;
 
+#define TRUE 1
+#define FALSE 0
+
 #define WM_USER 0x0400
 #define WM_COMMAND 0x0111
 #define PBM_SETRANGE (WM_USER + 1)

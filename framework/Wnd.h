@@ -24,5 +24,12 @@ public:
     void SetWindowText(const char* text) const;
     std::string GetWindowText() const;
 
+    BOOL EnableWindow(BOOL enable = TRUE) const;
+    BOOL IsWindowEnabled() const;
+
+    // The child control with this id; a CWnd without a window when there is none.
+    CWnd GetDlgItem(int id) const;
+    void SetDlgItemText(int id, const char* text) const;
+
     HWND m_hWnd = nullptr;
 };

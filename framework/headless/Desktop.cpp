@@ -24,10 +24,11 @@ void Desktop::Reset() {
     m_cursorHistory.clear();
 }
 
-HWND Desktop::AddWindow(int controlId, std::string className) {
+HWND Desktop::AddWindow(int controlId, std::string className, HWND parent) {
     auto window = std::make_unique<Window>();
     window->controlId = controlId;
     window->className = std::move(className);
+    window->parent = parent;
     m_windows.push_back(std::move(window));
     return reinterpret_cast<HWND>(m_windows.back().get());
 }
@@ -40,6 +41,15 @@ Window& Desktop::WindowOf(HWND window) {
         throw std::logic_error("headless: not a window of this desktop");
     }
     return *found;
+}
+
+HWND Desktop::FindChild(HWND parent, int controlId) const {
+    for (const auto& window : m_windows) {
+        if (window->parent == parent && window->controlId == controlId) {
+            return reinterpret_cast<HWND>(window.get());
+        }
+    }
+    return nullptr;
 }
 
 std::vector<int> Desktop::ProgressPositions(HWND window) const {
@@ -100,6 +110,24 @@ void CWnd::SetWindowText(const char* text) const {
 
 std::string CWnd::GetWindowText() const {
     return m_hWnd == nullptr ? std::string() : headless::Desktop::Instance().WindowOf(m_hWnd).text;
+}
+
+BOOL CWnd::EnableWindow(BOOL enable) const {
+    if (m_hWnd == nullptr) {
+        return FALSE;
+    }
+    headless::Window& window = headless::Desktop::Instance().WindowOf(m_hWnd);
+    const bool wasDisabled = !window.enabled;
+    window.enabled = enable != FALSE;
+    return wasDisabled ? TRUE : FALSE;
+}
+
+BOOL CWnd::IsWindowEnabled() const {
+    return m_hWnd != nullptr && headless::Desktop::Instance().WindowOf(m_hWnd).enabled ? TRUE : FALSE;
+}
+
+CWnd CWnd::GetDlgItem(int id) const {
+    return CWnd(m_hWnd == nullptr ? nullptr : headless::Desktop::Instance().FindChild(m_hWnd, id));
 }
 
 namespace fw {

@@ -24,6 +24,9 @@ struct Message {
 struct Window {
     int controlId = 0;
     std::string className;
+    HWND parent = nullptr;
+    bool enabled = true;
+    bool visible = true;
     std::vector<Message> messages; // every message sent to the window, in order
     std::string text;
     std::vector<std::string> texts; // every text set, in order
@@ -46,7 +49,9 @@ public:
     // Forgets every window, box, answer, posted message and the cursor history.
     void Reset();
 
-    HWND AddWindow(int controlId, std::string className);
+    HWND AddWindow(int controlId, std::string className, HWND parent = nullptr);
+    // The child of parent with this control id, or null.
+    HWND FindChild(HWND parent, int controlId) const;
     Window& WindowOf(HWND window);
 
     // The positions a progress bar was given with PBM_SETPOS, in order.
