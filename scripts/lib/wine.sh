@@ -1,0 +1,154 @@
+# Wine prefix set-up and tear-down for the Windows tests and the demo. Source it from bash:
+#
+#   source scripts/lib/wine.sh
+#   trap qam_wine_cleanup EXIT
+#   qam_wine_prefix_create "$build/wine-prefix" "$build/wineserver.log"
+#   qam_start_simulator "$native/tools/module-sim/qam-module-sim" "$build/sim" 3   # sets QAM_SIM_CONTROL_PORT
+#   wine some-test.exe
+#
+# Everything a function starts is remembered by process id and ended by qam_wine_cleanup (or
+# qam_stop_pids): nothing is ever ended by name.
+#
+# COM ports are mapped by replacing the comN links in the prefix's dosdevices, not through
+# HKLM\Software\Wine\Ports: Wine's mount manager reads that key only when it starts, while the
+# simulator re-points its own link to a fresh line after a hang-up; a link can follow that at once.
+# With a persistent server the mount manager starts once, before the links are replaced, so the
+# host's own serial devices (/dev/ttyS0 as COM1) never come back during the run.
+
+QAM_WINE_PIDS=()
+QAM_WINE_PREFIX_DIR=""
+QAM_WINE_SERVER_STARTED=0
+
+# The environment every Wine process of the run shares.
+qam_wine_env() {
+    export WINEPREFIX="$1"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win64
+}
+
+# Remembers a process to end at clean-up.
+qam_track_pid() {
+    QAM_WINE_PIDS+=("$1")
+}
+
+# Waits up to $2 seconds (default 10) for process $1 to end; 0 when it ended.
+qam_wait_pid() {
+    local pid=$1 limit=${2:-10} waited=0
+    while kill -0 "$pid" 2>/dev/null; do
+        # A child of this shell stays a zombie until waited for; reap it when it is one.
+        if [ "$(ps -o stat= -p "$pid" 2>/dev/null | cut -c1)" = "Z" ]; then
+            wait "$pid" 2>/dev/null || true
+            return 0
+        fi
+        if [ "$waited" -ge $((limit * 10)) ]; then
+            return 1
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    wait "$pid" 2>/dev/null || true
+    return 0
+}
+
+# Ends every remembered process by its id: TERM first, KILL when it does not go.
+qam_stop_pids() {
+    local pid
+    for pid in "${QAM_WINE_PIDS[@]}"; do
+        if kill -0 "$pid" 2>/dev/null; then
+            kill -TERM "$pid" 2>/dev/null || true
+            if ! qam_wait_pid "$pid" 10; then
+                kill -KILL "$pid" 2>/dev/null || true
+                qam_wait_pid "$pid" 5 || true
+            fi
+        else
+            wait "$pid" 2>/dev/null || true
+        fi
+    done
+    QAM_WINE_PIDS=()
+}
+
+# Creates a fresh prefix at $1, starts its persistent server (stderr to $2, where the server's
+# object dumps after a line hang-up go), initialises it and removes every COM link it made.
+qam_wine_prefix_create() {
+    local prefix=$1 serverlog=${2:-/dev/null}
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    QAM_WINE_PREFIX_DIR=$prefix
+    qam_wine_env "$prefix"
+    # The server must exist before the first Wine process so that it persists for the whole run
+    # and the mount manager, which maps the host's serial devices, runs only this once.
+    wineserver -p 2>>"$serverlog" || return 1
+    QAM_WINE_SERVER_STARTED=1
+    wine cmd /c exit >/dev/null 2>&1 || return 1
+    qam_wine_clear_ports
+}
+
+# The prefix's dosdevices folder.
+qam_wine_dosdevices() {
+    printf '%s/dosdevices\n' "$WINEPREFIX"
+}
+
+# Removes every comN link of the prefix (the host's /dev/ttyS0 as COM1 among them).
+qam_wine_clear_ports() {
+    local link
+    for link in "$WINEPREFIX"/dosdevices/com[0-9]*; do
+        [ -L "$link" ] && rm -f "$link"
+    done
+    return 0
+}
+
+# Maps COM$1 to the device $2 (a pseudo-terminal's terminal side).
+qam_wine_map_port() {
+    ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
+}
+
+# Starts the module simulator $1 for COM$3 with its control port on loopback; $2 is a folder for
+# its port file and log. Extra arguments go to the simulator. Sets QAM_SIM_CONTROL_PORT and
+# QAM_SIM_PID.
+qam_start_simulator() {
+    local sim=$1 dir=$2 com=$3
+    shift 3
+    mkdir -p "$dir"
+    rm -f "$dir/control-port"
+    "$sim" --link "$WINEPREFIX/dosdevices/com$com" --control-port 0 --port-file "$dir/control-port" \
+        "$@" >"$dir/simulator.log" 2>&1 &
+    QAM_SIM_PID=$!
+    qam_track_pid "$QAM_SIM_PID"
+    local waited=0
+    while [ ! -s "$dir/control-port" ]; do
+        if ! kill -0 "$QAM_SIM_PID" 2>/dev/null || [ "$waited" -ge 100 ]; then
+            echo "wine.sh: the simulator did not start (see $dir/simulator.log)" >&2
+            return 1
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    # The port file may be written before the link exists; wait for both.
+    waited=0
+    while [ ! -L "$WINEPREFIX/dosdevices/com$com" ] && [ "$waited" -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    QAM_SIM_CONTROL_PORT=$(tr -d '[:space:]' <"$dir/control-port")
+    export QAM_SIM_CONTROL_PORT
+}
+
+# Stops the prefix's server and every Wine process of the prefix with it.
+qam_wine_stop() {
+    if [ "$QAM_WINE_SERVER_STARTED" = 1 ] && [ -n "${WINEPREFIX:-}" ]; then
+        wineserver -k 2>/dev/null || true
+        timeout 20 wineserver -w 2>/dev/null || true
+        QAM_WINE_SERVER_STARTED=0
+    fi
+}
+
+# Everything, in order: our processes, the server, the prefix. Safe to call more than once.
+qam_wine_cleanup() {
+    qam_stop_pids
+    qam_wine_stop
+    if [ -n "$QAM_WINE_PREFIX_DIR" ]; then
+        rm -rf "$QAM_WINE_PREFIX_DIR"
+        QAM_WINE_PREFIX_DIR=""
+    fi
+}
