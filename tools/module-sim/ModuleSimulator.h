@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/module-sim/PseudoTerminal.h"
 #include "tools/module-sim/Scenario.h"
 
 #include <memory>
@@ -48,9 +49,7 @@ public:
     void LinkAsPort(const std::string& directory, int port);
 
 private:
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_path;
+    PseudoTerminal m_line;
     std::vector<std::string> m_links;
 };
 

@@ -55,6 +55,9 @@ struct Fault {
     int bytes = 0;
     Bytes reply;
     int delayMs = 0;
+    // Block sends: strike the final "OK\r\n" instead of the command's (Silence, ShortReply,
+    // WrongReply, Delay; RefuseBlock, StopMidBlock and HangUp always strike where they say).
+    bool finalReply = false;
 };
 
 struct Scenario {
@@ -99,6 +102,7 @@ struct ChannelState {
 struct ModuleState {
     std::array<Bytes, 3> flash;           // what each flash area holds, by FlashArea
     std::array<int, 3> flashClears{};     // clear commands per area
+    std::array<int, 3> uploadsWithoutClear{}; // uploads that found their area not cleared since the last upload
     int settingsClears = 0;               // "CPRM"
     int resets = 0;                       // "RST0"
     int commits = 0;                      // "ZAll"
