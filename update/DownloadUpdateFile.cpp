@@ -1,0 +1,164 @@
+#include "framework/WaitCursor.h"
+#include "framework/WinTypes.h"
+#include "link/ComDevice.h"
+#include "module/ModuleProxy.h"
+#include "update/StdioFile.h"
+#include "update/UpdateFileReader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <optional>
+#include <string>
+
+using namespace qam::update;
+
+namespace {
+
+constexpr const char* TEXT_CHECKING_VERSION = "checking Version ...";
+constexpr const char* TEXT_READING_DATE = "reading Creation Date ...";
+constexpr const char* TEXT_READING_BITFILE = "reading BitFile ...";
+constexpr const char* TEXT_READING_DMPFILE = "reading DmpFile ...";
+constexpr const char* TEXT_UNKNOWN_TAG = "unknown Tag: %08X - %08X";
+constexpr const char* TEXT_CLEARING = "Clearing FLASH Area...";
+
+struct SectionDownload {
+    RecordKind kind;
+    const char* readingPrefix; // "reading ... from ", the name and " ..." follow
+    const char* clearCommand;  // the upload command is this with 'C' turned to 'U'
+    const char* sendingText;
+};
+
+constexpr SectionDownload SECTION_DOWNLOADS[] = {
+    {RecordKind::FpgaSection, "reading FPGACfg from ", "CPLD", "Downloading FPGA Configuration..."},
+    {RecordKind::AppDataSection, "reading AppData from ", "CAPD", "Downloading Application Data..."},
+    {RecordKind::AppCodeSection, "reading AppCode from ", "CAPP", "Downloading Application Code..."},
+};
+constexpr const char* READING_SUFFIX = " ...";
+
+const SectionDownload& DownloadOf(RecordKind kind) {
+    for (const SectionDownload& download : SECTION_DOWNLOADS) {
+        if (download.kind == kind) {
+            return download;
+        }
+    }
+    return SECTION_DOWNLOADS[0];
+}
+
+// Erasing and writing a flash area take long; everything else uses the link's normal set.
+constexpr int TIMEOUT_READ_INTERVAL = 100;
+constexpr int TIMEOUT_READ_MULTIPLIER = 50;
+constexpr int TIMEOUT_READ_CONSTANT_LONG = 20000;
+constexpr int TIMEOUT_READ_CONSTANT_NORMAL = 5000;
+constexpr int TIMEOUT_WRITE_MULTIPLIER = 50;
+constexpr int TIMEOUT_WRITE_CONSTANT = 500;
+
+constexpr int COMMAND_LENGTH = 4;
+constexpr int REPLY_LENGTH = 4;
+
+// The download's side of the reader: status texts as records come, and each section erased and sent.
+class CDownloadSink : public CUpdateFileSink {
+public:
+    CDownloadSink(CComDevice& link, CWnd& progressBar, CWnd& statusLine)
+        : m_link(link), m_progressBar(progressBar), m_statusLine(statusLine) {}
+
+    void OnRecord(const RecordFrame& frame, std::string_view name) override {
+        switch (frame.kind) {
+        case RecordKind::Version:
+            m_statusLine.SetWindowText(TEXT_CHECKING_VERSION);
+            break;
+        case RecordKind::Date:
+            m_statusLine.SetWindowText(TEXT_READING_DATE);
+            break;
+        case RecordKind::BitFileName:
+            m_statusLine.SetWindowText(TEXT_READING_BITFILE);
+            break;
+        case RecordKind::DumpFileName:
+            m_statusLine.SetWindowText(TEXT_READING_DMPFILE);
+            break;
+        case RecordKind::FpgaSection:
+        case RecordKind::AppDataSection:
+        case RecordKind::AppCodeSection: {
+            // Built as a string: a name may be as long as the section buffer.
+            std::string text = DownloadOf(frame.kind).readingPrefix;
+            text.append(name);
+            text += READING_SUFFIX;
+            m_statusLine.SetWindowText(text.c_str());
+            break;
+        }
+        case RecordKind::Stop:
+            break;
+        case RecordKind::Unknown: {
+            char text[64];
+            std::snprintf(text, sizeof text, TEXT_UNKNOWN_TAG, static_cast<unsigned>(frame.tag),
+                          static_cast<unsigned>(frame.length));
+            m_statusLine.SetWindowText(text);
+            break;
+        }
+        }
+    }
+
+    ResultCode OnSection(const SectionRecord& section) override {
+        const SectionDownload& download = DownloadOf(section.frame.kind);
+        char uploadCommand[COMMAND_LENGTH + 1] = {};
+        std::copy_n(download.clearCommand, COMMAND_LENGTH, uploadCommand);
+        uploadCommand[0] = 'U';
+
+        m_statusLine.SetWindowText(TEXT_CLEARING);
+        m_link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, TIMEOUT_READ_CONSTANT_LONG,
+                           TIMEOUT_WRITE_MULTIPLIER, TIMEOUT_WRITE_CONSTANT);
+        // The link shows its own "Execute Command" box when the clear fails.
+        if (const ResultCode cleared = m_link.ExecuteCommand(download.clearCommand, COMMAND_LENGTH, m_reply,
+                                                             REPLY_LENGTH, true);
+            cleared != RESULT_OK) {
+            return cleared;
+        }
+
+        m_statusLine.SetWindowText(download.sendingText);
+        const std::span<const std::uint8_t> sent = section.Sent();
+        const ResultCode written = m_link.SendBlock(uploadCommand, sent.data(), static_cast<int>(sent.size()),
+                                                    m_reply, REPLY_LENGTH, &m_progressBar);
+        m_link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, TIMEOUT_READ_CONSTANT_NORMAL,
+                           TIMEOUT_WRITE_MULTIPLIER, TIMEOUT_WRITE_CONSTANT);
+        return written;
+    }
+
+private:
+    CComDevice& m_link;
+    CWnd& m_progressBar;
+    CWnd& m_statusLine;
+    // Room beyond the four reply bytes, in case the link terminates what it keeps.
+    char m_reply[REPLY_LENGTH + 4] = {};
+};
+
+} // namespace
+
+ResultCode CModuleProxy::DownloadUpdateFile(const std::string& path) {
+    CWaitCursor waitCursor;
+    if (m_statusLine == nullptr || m_progressBar == nullptr || m_comDevice == nullptr) {
+        return RESULT_NOT_WIRED;
+    }
+    const std::string filePath = path;
+
+    // The reader starts with its buffer cleared and both names empty.
+    ResultCode result = RESULT_OK;
+    std::optional<CUpdateFileReader> reader;
+    try {
+        reader.emplace();
+    } catch (const std::bad_alloc&) {
+        result = ERR_NO_MEMORY;
+    }
+    {
+        CStdioFile file;
+        if (result != RESULT_OK) {
+        } else if (!file.Open(filePath)) {
+            result = ERR_FILE_OPEN;
+        } else {
+            CDownloadSink sink(*m_comDevice, *m_progressBar, *m_statusLine);
+            result = reader->Read(file, sink);
+        }
+        // A transfer leaves the bar at 100; whatever the result, it goes back to 0.
+        m_progressBar->SendMessage(PBM_SETPOS, 0, 0);
+    }
+    return result;
+}
