@@ -31,6 +31,7 @@ public:
         Close();
         m_handle = handle;
         if (Valid()) {
+            ++record.devicesOpened;
             ++record.handlesOpen;
             record.lastHandle = handle;
         }

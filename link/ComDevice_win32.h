@@ -20,6 +20,7 @@ DCB BuildLineSettings(const DCB& read, int baudRate, int parity, int xonXoff);
 struct PortRecord {
     int eventsCreated = 0; // by every port of the process, over its whole life
     int eventsAlive = 0;
+    int devicesOpened = 0; // CreateFileA calls that gave a handle
     int handlesOpen = 0;   // device handles held by ports now
     HANDLE lastEvent = nullptr;  // the overlapped event of the last port that opened
     HANDLE lastHandle = INVALID_HANDLE_VALUE; // its device handle (invalid once closed)

@@ -4,7 +4,7 @@
 #   trap qam_wine_cleanup EXIT
 #   qam_wine_prefix_create "$build/wine-prefix" "$build/wineserver.log"
 #   qam_start_simulator "$native/tools/module-sim/qam-module-sim" "$build/sim" 3   # sets QAM_SIM_CONTROL_PORT
-#   wine some-test.exe
+#   qam_wine some-test.exe          # wine with the pseudo-terminal framing shim
 #
 # Everything a function starts is remembered by process id and ended by qam_wine_cleanup (or
 # qam_stop_pids): nothing is ever ended by name.
@@ -18,6 +18,7 @@
 QAM_WINE_PIDS=()
 QAM_WINE_PREFIX_DIR=""
 QAM_WINE_SERVER_STARTED=0
+QAM_WINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # The environment every Wine process of the run shares.
 qam_wine_env() {
@@ -68,14 +69,31 @@ qam_stop_pids() {
     QAM_WINE_PIDS=()
 }
 
+# Builds the pseudo-terminal framing shim (tests/windows/shim/pty_framing.c) into $1 and exports
+# QAM_WINE_PRELOAD for qam_wine and scripts/lib/wine-run. Only Wine processes get it: a native
+# program built with AddressSanitizer refuses to start with a preload.
+qam_wine_build_pty_shim() {
+    local dir=$1
+    mkdir -p "$dir"
+    cc -shared -fPIC -O2 -o "$dir/pty_framing.so" "$QAM_WINE_ROOT/tests/windows/shim/pty_framing.c" -ldl || return 1
+    export QAM_WINE_PRELOAD="$dir/pty_framing.so"
+}
+
+# Runs a Windows program in the prefix, with the shim when there is one.
+qam_wine() {
+    "$QAM_WINE_ROOT/scripts/lib/wine-run" "$@"
+}
+
 # Creates a fresh prefix at $1, starts its persistent server (stderr to $2, where the server's
-# object dumps after a line hang-up go), initialises it and removes every COM link it made.
+# object dumps after a line hang-up go), initialises it, removes every COM link it made and
+# builds the framing shim inside it.
 qam_wine_prefix_create() {
     local prefix=$1 serverlog=${2:-/dev/null}
     rm -rf "$prefix"
     mkdir -p "$prefix"
     QAM_WINE_PREFIX_DIR=$prefix
     qam_wine_env "$prefix"
+    qam_wine_build_pty_shim "$prefix/qam-shim" || return 1
     # The server must exist before the first Wine process so that it persists for the whole run
     # and the mount manager, which maps the host's serial devices, runs only this once.
     wineserver -p 2>>"$serverlog" || return 1

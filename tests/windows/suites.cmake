@@ -9,10 +9,30 @@ set(QAM_WINDOWS_SUITES_EXCLUDED "" CACHE STRING "Shared suites left out of the W
 # A hang guard per program, far above what any program takes.
 set(QAM_WINDOWS_TEST_TIMEOUT 900)
 
-find_program(QAM_WINE wine REQUIRED)
+# wine, with the pseudo-terminal framing shim that scripts/wine-tests builds (QAM_WINE_PRELOAD).
+set(QAM_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/lib/wine-run)
+
+# Whether a target links the Win32 framework backend, directly or through another library.
+function(qam_links_win32_framework target out)
+    set(result FALSE)
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    if(libraries)
+        foreach(library IN LISTS libraries)
+            if(library STREQUAL "qam_framework_win32")
+                set(result TRUE)
+            elseif(TARGET ${library} AND library MATCHES "^qam_")
+                qam_links_win32_framework(${library} below)
+                if(below)
+                    set(result TRUE)
+                endif()
+            endif()
+        endforeach()
+    endif()
+    set(${out} ${result} PARENT_SCOPE)
+endfunction()
 
 # Every static library of the code base a suite may need, whatever area defines it. The Win32
-# framework backend stays out: the suites run on the headless one.
+# framework backend and whatever builds on it stay out: the suites run on the headless one.
 function(qam_collect_libraries directory out)
     get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
     get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
@@ -20,7 +40,10 @@ function(qam_collect_libraries directory out)
     foreach(target IN LISTS targets)
         get_target_property(type ${target} TYPE)
         if(type STREQUAL "STATIC_LIBRARY" AND target MATCHES "^qam_" AND NOT target MATCHES "win32")
-            list(APPEND found ${target})
+            qam_links_win32_framework(${target} windowed)
+            if(NOT windowed)
+                list(APPEND found ${target})
+            endif()
         endif()
     endforeach()
     foreach(subdirectory IN LISTS subdirectories)
@@ -32,6 +55,8 @@ endfunction()
 
 qam_collect_libraries(${CMAKE_SOURCE_DIR} QAM_WINDOWS_TEST_LIBRARIES)
 list(REMOVE_ITEM QAM_WINDOWS_TEST_LIBRARIES qam_test_support qam_framework_headless)
+list(APPEND QAM_WINDOWS_TEST_LIBRARIES qam_framework_headless)
+list(JOIN QAM_WINDOWS_TEST_LIBRARIES "," QAM_WINDOWS_LINK_GROUP)
 
 file(GLOB QAM_WINDOWS_SUITES CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp
@@ -49,12 +74,11 @@ foreach(suite IN LISTS QAM_WINDOWS_SUITES)
     get_filename_component(area ${area} NAME)
     set(target win_${area}_${name})
     add_executable(${target} ${suite})
-    # The suites' own link first, then everything else; the headless framework ends the line so
-    # that it answers every window call the libraries make.
-    target_link_libraries(${target} PRIVATE qam_test_support ${QAM_WINDOWS_TEST_LIBRARIES}
-        qam_framework_headless GTest::gtest_main)
+    # One group: the link takes its time-outs from the test support, which needs the link.
+    target_link_libraries(${target} PRIVATE
+        "$<LINK_GROUP:RESCAN,qam_test_support,${QAM_WINDOWS_LINK_GROUP}>" GTest::gtest_main)
     qam_warnings(${target})
-    add_test(NAME ${area}/${name} COMMAND ${QAM_WINE} $<TARGET_FILE:${target}> --gtest_color=no
+    add_test(NAME ${area}/${name} COMMAND ${QAM_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
     set_tests_properties(${area}/${name} PROPERTIES TIMEOUT ${QAM_WINDOWS_TEST_TIMEOUT})
 endforeach()
