@@ -31,5 +31,28 @@ public:
     CWnd GetDlgItem(int id) const;
     void SetDlgItemText(int id, const char* text) const;
 
+    // Visibility (SW_SHOW, SW_HIDE); answers whether the window was visible before.
+    BOOL ShowWindow(int command) const;
+    BOOL IsWindowVisible() const;
+    BOOL IsIconic() const;
+
+    // Check state of a button (BM_SETCHECK, BM_GETCHECK).
+    void CheckDlgButton(int id, UINT check) const;
+    UINT IsDlgButtonChecked(int id) const;
+
+    // Paints now what is invalid (UpdateWindow) or what flags name (RedrawWindow).
+    void UpdateWindow() const;
+    BOOL RedrawWindow(UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE) const;
+
+    // Queued, as Win32's PostMessage; FALSE when the window is gone.
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+
+    // A message box owned by this window (MessageBoxA). Returns the button pressed.
+    int MessageBox(const char* text, const char* caption, UINT type = MB_OK) const;
+
+    void GetClientRect(RECT* rect) const;
+    // WM_SETICON: big (ICON_BIG) or small (ICON_SMALL, the title bar's) icon.
+    HICON SetIcon(HICON icon, BOOL big) const;
+
     HWND m_hWnd = nullptr;
 };

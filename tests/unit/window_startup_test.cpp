@@ -1,0 +1,93 @@
+#include "framework/WinApp.h"
+#include "tests/unit/WindowHarness.h"
+#include "ui/UpdaterApp.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using qam::test::WindowTest;
+
+const std::string kPrefix = "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V";
+const std::string kFallback = kPrefix + " ?.??";
+
+class StartupTest : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        StoreAbsentPorts();
+    }
+
+    // Starts the program as the framework does, reads the title of its window, closes it.
+    std::string StartAndReadTitle() {
+        CUpdaterApp app;
+        std::string title;
+        Desktop().Operate([&] {
+            HWND dialog = Desktop().ActiveDialog();
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(app.m_mainWnd != nullptr ? app.m_mainWnd->m_hWnd : nullptr, dialog);
+            title = Desktop().WindowOf(dialog).text;
+            Desktop().Click(CWnd(dialog).GetDlgItem(IDCANCEL).m_hWnd);
+        });
+        m_exitCode = fw::RunApplication(app);
+        EXPECT_EQ(app.m_mainWnd, nullptr);
+        return title;
+    }
+
+    int m_exitCode = -1;
+};
+
+struct VersionCase {
+    const char* name;
+    headless::VersionResource version;
+    std::string title;
+};
+
+TEST_F(StartupTest, TitleComesFromTheProgramsOwnFileVersion) {
+    const std::vector<VersionCase> cases = {
+        {"commas", {true, "1, 4, 6, 0", true, 0}, kPrefix + " 1.46"},
+        {"two digits", {true, "2, 10, 3, 0", true, 0}, kPrefix + " 2.103"},
+        {"the build's own", {true, "1, 0, 0, 0", true, 0}, kPrefix + " 1.00"},
+        {"points instead of commas", {true, "1.4.6.0", true, 0}, kFallback},
+        {"no version information", {false, "1, 4, 6, 0", true, 0}, kFallback},
+        {"no FileVersion text", {true, "1, 4, 6, 0", false, 0}, kFallback},
+        {"empty FileVersion text", {true, "", true, 0}, kFallback},
+        {"two numbers only", {true, "1, 4", true, 0}, kFallback},
+        {"size 2047 still read", {true, "1, 4, 6, 0", true, 2047}, kPrefix + " 1.46"},
+        {"size 2048 too large", {true, "1, 4, 6, 0", true, 2048}, kFallback},
+        {"size 1 still read", {true, "3, 2, 1, 0", true, 1}, kPrefix + " 3.21"},
+    };
+    for (const VersionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desktop().Version() = c.version;
+        EXPECT_EQ(StartAndReadTitle(), c.title);
+        EXPECT_EQ(m_exitCode, 0);
+    }
+}
+
+TEST_F(StartupTest, VersionIsLookedUpUnderTheProgramsBaseName) {
+    Desktop().SetProgramName("Updater2");
+    StartAndReadTitle();
+    const std::vector<std::string> asked{"Updater2.exe", "Updater2.exe"};
+    EXPECT_EQ(Desktop().VersionFilesAsked(), asked);
+}
+
+TEST_F(StartupTest, SwitchesOnTheThreeDimensionalLookOnceAndEndsWhenTheWindowCloses) {
+    StartAndReadTitle();
+    EXPECT_EQ(Desktop().VisualStylesEnabled(), 1);
+    EXPECT_EQ(Desktop().ActiveDialog(), nullptr);
+    EXPECT_EQ(Desktop().PostedCount(), 0u);
+    EXPECT_TRUE(Desktop().Failures().empty());
+}
+
+TEST_F(StartupTest, InitInstanceReportsThatNoApplicationIsLeftRunning) {
+    CUpdaterApp app;
+    Desktop().Operate([] { Desktop().CloseBox(Desktop().ActiveDialog()); });
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(AfxGetApp(), &app);
+}
+
+} // namespace
