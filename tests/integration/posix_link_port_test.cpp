@@ -156,18 +156,20 @@ TEST_F(PosixLinkPort, Open_AsksTheModuleTimeoutsAndSucceeds) {
 
 TEST_F(PosixLinkPort, Read_FourOfTwelveEndsOneIntervalAfterTheFourth) {
     OpenWith(150, 0, 6000);
-    std::jthread module([this] {
+    Clock::time_point sentAt;
+    std::jthread module([this, &sentAt] {
         std::this_thread::sleep_for(200ms);
+        sentAt = Clock::now();
         m_line.Send("NUV ");
     });
     std::array<char, 12> buffer{};
-    const auto start = Clock::now();
     const int got = m_device.Read(buffer.data(), 12);
-    const auto elapsed = Clock::now() - start;
+    const auto returnedAt = Clock::now();
+    module.join();
     EXPECT_EQ(got, 4);
     EXPECT_EQ(std::string(buffer.data(), 4), "NUV ");
-    EXPECT_GE(elapsed, 200ms + 150ms);
-    EXPECT_LT(elapsed, 5s) << "the read total, not the interval, ended the read";
+    EXPECT_GE(returnedAt - sentAt, 150ms) << "the read ended before the interval passed";
+    EXPECT_LT(returnedAt - sentAt, 5s) << "the read total, not the interval, ended the read";
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -183,15 +185,21 @@ TEST_F(PosixLinkPort, Read_SilenceEndsAfterTheTotal) {
 
 TEST_F(PosixLinkPort, Read_IntervalIsNotAppliedBeforeTheFirstByte) {
     OpenWith(50, 0, 6000);
-    std::jthread module([this] {
+    Clock::time_point sentAt;
+    std::jthread module([this, &sentAt] {
         std::this_thread::sleep_for(400ms);
+        sentAt = Clock::now();
         m_line.Send("OK\r\n");
     });
     std::array<char, 12> buffer{};
-    const Timed read = TimedRead(m_device, buffer.data(), 12);
-    EXPECT_EQ(read.count, 4);
-    EXPECT_GE(read.elapsed, 400ms);
-    EXPECT_LT(read.elapsed, 5s);
+    const auto start = Clock::now();
+    const int got = m_device.Read(buffer.data(), 12);
+    const auto returnedAt = Clock::now();
+    module.join();
+    EXPECT_GT(sentAt - start, 50ms) << "the first byte must come later than one interval";
+    EXPECT_EQ(got, 4);
+    EXPECT_GE(returnedAt, sentAt);
+    EXPECT_LT(returnedAt - start, 5s);
 }
 
 TEST_F(PosixLinkPort, Read_BytesCloserThanTheIntervalAllArrive) {
