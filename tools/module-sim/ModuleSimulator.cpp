@@ -31,6 +31,10 @@ constexpr std::int64_t kBaud = 115200;
 constexpr std::size_t kReadAhead = 64;
 // The longest the line thread sleeps without looking at its wake-up pipe.
 constexpr Nanos kLongestWait = std::chrono::milliseconds(500);
+// How long a hang-up waits for the client to read what was sent before it.
+constexpr Nanos kHangUpGrace = std::chrono::milliseconds(2000);
+constexpr Nanos kHangUpPoll = std::chrono::milliseconds(2);
+constexpr Nanos kHangUpSettle = std::chrono::milliseconds(50);
 
 // When each byte of a paced line has been fully sent or received: back-to-back bytes follow each
 // other one byte time apart, counted from the start of their run so that no rounding accumulates.
@@ -149,6 +153,7 @@ private:
         m_inbox.clear();
         m_outbox.clear();
         m_sentOfHead = 0;
+        m_hangUpSince = {};
         m_takeSchedule = LineSchedule();
         m_sendSchedule = LineSchedule();
     }
@@ -246,13 +251,24 @@ private:
         while (!m_outbox.empty()) {
             Output& head = m_outbox.front();
             if (m_sentOfHead == head.bytes.size()) {
-                const bool hangUp = head.after == AfterOutput::HangUp;
-                m_outbox.pop_front();
-                m_sentOfHead = 0;
-                if (hangUp) {
+                if (head.after == AfterOutput::HangUp) {
+                    // Closing the master flushes what the client has not read yet, so the
+                    // bytes before the hang-up get a bounded while to be read first.
+                    if (m_hangUpSince == Clock::time_point{}) {
+                        m_hangUpSince = now;
+                    }
+                    const Nanos waited = now - m_hangUpSince;
+                    // The terminal hands written bytes to the client's queue asynchronously, so
+                    // an empty queue counts only once it had time to fill.
+                    if ((waited < kHangUpSettle || m_line.UnreadByClient() > 0) && waited < kHangUpGrace) {
+                        wants.deadline = std::min(wants.deadline, now + kHangUpPoll);
+                        return true;
+                    }
                     HangUp();
                     return false;
                 }
+                m_outbox.pop_front();
+                m_sentOfHead = 0;
                 continue;
             }
             const Clock::time_point start = At(head.notBefore);
@@ -314,6 +330,7 @@ private:
         m_outbox.clear();
         m_sentOfHead = 0;
         m_model->MarkHungUp();
+        m_hangUpSince = {};
     }
 
     void Wait(int master, const Wants& wants) {
@@ -365,6 +382,7 @@ private:
     std::deque<Received> m_inbox;
     std::deque<Output> m_outbox;
     std::size_t m_sentOfHead = 0;
+    Clock::time_point m_hangUpSince{};
     LineSchedule m_takeSchedule;
     LineSchedule m_sendSchedule;
 };

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -49,6 +50,12 @@ PseudoTerminal::PseudoTerminal() {
     if (::tcsetattr(m_slave.Get(), TCSANOW, &settings) != 0) {
         ThrowErrno("tcsetattr");
     }
+}
+
+int PseudoTerminal::UnreadByClient() const {
+    // The terminal side's input queue is shared by every descriptor on it, ours included.
+    int count = 0;
+    return m_slave.IsOpen() && ::ioctl(m_slave.Get(), FIONREAD, &count) == 0 ? count : 0;
 }
 
 void PseudoTerminal::Close() {

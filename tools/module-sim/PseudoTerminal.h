@@ -17,6 +17,8 @@ public:
     int Master() const { return m_master.Get(); }
     const std::string& Path() const { return m_path; }
     bool IsOpen() const { return m_master.IsOpen(); }
+    // Bytes sent to the client that it has not read yet.
+    int UnreadByClient() const;
     // Closes both sides: a client that has the line open sees it lost.
     void Close();
 

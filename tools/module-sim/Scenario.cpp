@@ -246,8 +246,11 @@ void ForEachLine(std::string_view text, std::string_view header, Handler&& handl
 }
 
 void ExpectArgs(const std::vector<std::string>& tokens, std::size_t count) {
-    if (tokens.size() != count + 1) {
-        Fail("wrong number of values for " + tokens[0]);
+    if (tokens.size() < count + 1) {
+        Fail("missing value for " + tokens[0]);
+    }
+    if (tokens.size() > count + 1) {
+        Fail("too many values for " + tokens[0]);
     }
 }
 
