@@ -164,6 +164,19 @@ TEST_F(LinkExchange, ExecuteCommand_PurgeDiscardsWhatTheLastExchangeLeft) {
     EXPECT_EQ(Trace(), expected);
 }
 
+TEST_F(LinkExchange, ExecuteCommand_LongerReplyTakesItsSizeAndThePurgeDropsTheRest) {
+    sim::Fault fault = FaultOn("c000", FaultKind::WrongReply);
+    fault.reply = sim::ToBytes("OK\r\n\x01\xfe garbage OK\r\n");
+    Start(WithFault(fault));
+    std::array<char, 4> reply{};
+    EXPECT_EQ(m_device.ExecuteCommand("c000", 4, reply.data(), 4, true), RESULT_OK);
+    EXPECT_EQ(m_device.ExecuteCommand("c001", 4, reply.data(), 4, true), RESULT_OK);
+    const std::vector<sim::TraceEntry> expected{ToModule(1, "c000"), FromModule(1, fault.reply),
+                                                ToModule(2, "c001"), FromModule(2, "OK\r\n")};
+    EXPECT_EQ(Trace(), expected);
+    EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(LinkExchange, ExecuteCommand_LostLineIsCanNotWrite) {
     sim::Fault hangUp = FaultOn("c000", FaultKind::HangUp);
     hangUp.bytes = 0;
