@@ -1,7 +1,7 @@
 # Front for the two README commands and the rest of the build. Everything lands in build/.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native windows check check-native check-windows bench demo clean
+.PHONY: all deps native windows check check-native check-windows fuzz check-fuzz bench demo clean
 
 all: native windows
 
@@ -26,12 +26,20 @@ windows: deps build/windows/CMakeCache.txt
 check: native windows
 	$(MAKE) --no-print-directory check-native
 	$(MAKE) --no-print-directory check-windows
+	$(MAKE) --no-print-directory check-fuzz
 
 check-native:
 	ctest --test-dir build/native --output-on-failure -j$(JOBS)
 
 check-windows:
 	scripts/wine-tests build/windows
+
+# The libFuzzer targets, in their own clang build (build/fuzz); check-fuzz runs each for FUZZ_SECONDS.
+fuzz: deps
+	scripts/run-fuzzers --build-only
+
+check-fuzz: deps
+	scripts/run-fuzzers
 
 bench: deps build/bench/CMakeCache.txt
 	cmake --build build/bench -j$(JOBS)
