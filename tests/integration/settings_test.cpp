@@ -294,8 +294,9 @@ TEST_P(ReadFailureTest, EachFailingStepEndsTheReadWithItsCode) {
     sim::Scenario scenario = TwoChannels();
     scenario.faults.push_back(c.fault);
     Start(scenario);
-    // The raw bitmap read waits multiplier x 1024 + constant: no multiplier here, so silence ends soon.
-    const qam::test::ScopedTimeoutScale fast(1, 1000);
+    // The raw bitmap read waits multiplier x 1024 + constant: no multiplier here and a constant
+    // of 500 ms, so that silence ends soon while every reply still has time to come.
+    const qam::test::ScopedTimeoutScale fast(1, 10);
     ASSERT_EQ(m_link.SetTimeouts(100, 0, 5000, 50, 500), 1);
     ChannelBackup backup = Garbage();
 
@@ -647,7 +648,7 @@ TEST_P(WriteFailureTest, AFailingExchangeEndsTheWriteWithItsCode) {
     sim::Scenario scenario;
     scenario.faults.push_back(c.fault);
     Start(scenario, c.tuner, 1.16);
-    const qam::test::ScopedTimeoutScale fast(1, 1000);
+    const qam::test::ScopedTimeoutScale fast(1, 100);
     ChannelBackup backup;
     const Image image = c.tuner == 5 ? TunerFiveImage(1) : SampleImage();
     std::copy(image.bytes.begin(), image.bytes.end(), backup.settings.data.begin());
