@@ -108,8 +108,8 @@ public:
         m_link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, TIMEOUT_READ_CONSTANT_LONG,
                            TIMEOUT_WRITE_MULTIPLIER, TIMEOUT_WRITE_CONSTANT);
         // The link shows its own "Execute Command" box when the clear fails.
-        if (const ResultCode cleared = m_link.ExecuteCommand(download.clearCommand, COMMAND_LENGTH, m_reply,
-                                                             REPLY_LENGTH, true);
+        if (const ResultCode cleared =
+                m_link.ExecuteCommand(download.clearCommand, COMMAND_LENGTH, m_reply, REPLY_LENGTH, true);
             cleared != RESULT_OK) {
             return cleared;
         }

@@ -16,7 +16,8 @@ public:
         const std::size_t count = std::min(destination.size(), end - std::min(end, m_position));
         std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_position), count, destination.begin());
         m_position += count;
-        const bool failed = count < destination.size() && m_position >= m_failFrom && m_failFrom < m_bytes.size();
+        const bool failed =
+            count < destination.size() && m_position >= m_failFrom && m_failFrom < m_bytes.size();
         return {count, failed};
     }
 

@@ -33,14 +33,24 @@ inline constexpr std::uint32_t BODY_FROM = 12;
 
 inline constexpr std::string_view VERSION_TEXT = "KESTRAN UpdateFile Vers 2.00";
 
-enum class RecordKind { Version, Date, BitFileName, DumpFileName, FpgaSection, AppDataSection, AppCodeSection, Stop, Unknown };
+enum class RecordKind {
+    Version,
+    Date,
+    BitFileName,
+    DumpFileName,
+    FpgaSection,
+    AppDataSection,
+    AppCodeSection,
+    Stop,
+    Unknown
+};
 
 // What differs between the three kinds of flash section in the file.
 struct SectionFormat {
     RecordKind kind;
     std::uint32_t tag;
-    std::uint8_t letter;  // enters the section transform
-    unsigned shift;       // of the control word before its low four bits are tested
+    std::uint8_t letter; // enters the section transform
+    unsigned shift;      // of the control word before its low four bits are tested
     std::string_view tagName;
 };
 
@@ -56,7 +66,8 @@ bool IsSection(RecordKind kind);
 const SectionFormat& FormatOf(RecordKind kind);
 // The four characters of a tag value, most significant byte first; non-printable bytes as '.'.
 std::string TagName(std::uint32_t tag);
-// The bits of the control word that this kind looks at, shifted down (0..15); non-zero asks for the transform.
+// The bits of the control word that this kind looks at, shifted down (0..15); non-zero asks for the
+// transform.
 unsigned ControlBits(RecordKind kind, std::uint32_t controlWord);
 
 } // namespace qam::update

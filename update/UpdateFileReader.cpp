@@ -77,7 +77,8 @@ ResultCode CUpdateFileReader::ReadExactly(CByteSource& source, std::span<std::ui
 ResultCode CUpdateFileReader::ReadRecord(CByteSource& source, CUpdateFileSink& sink) {
     m_frame = RecordFrame{m_position, 0, 0, RecordKind::Unknown};
     std::array<std::uint8_t, FRAME_SIZE> frameBytes{};
-    if (const ResultCode result = ReadExactly(source, frameBytes, ReadProblem::FrameCut); result != RESULT_OK) {
+    if (const ResultCode result = ReadExactly(source, frameBytes, ReadProblem::FrameCut);
+        result != RESULT_OK) {
         return result;
     }
     m_frame.tag = qam::le::Read32(frameBytes, 0);
@@ -117,7 +118,8 @@ ResultCode CUpdateFileReader::ReadText(CByteSource& source, CUpdateFileSink& sin
         return Fail(ERR_FILE_FORMAT, ReadProblem::TextTooLong);
     }
     const std::span<std::uint8_t> payload(m_sectionBuffer.data(), frame.length);
-    if (const ResultCode result = ReadExactly(source, payload, ReadProblem::PayloadCut); result != RESULT_OK) {
+    if (const ResultCode result = ReadExactly(source, payload, ReadProblem::PayloadCut);
+        result != RESULT_OK) {
         return result;
     }
     m_sectionBuffer[frame.length] = 0;
@@ -129,7 +131,8 @@ ResultCode CUpdateFileReader::ReadText(CByteSource& source, CUpdateFileSink& sin
         *keep = text;
         return RESULT_OK;
     }
-    // A zero or the end of the text within the first 28 characters is a mismatch; what follows is not looked at.
+    // A zero or the end of the text within the first 28 characters is a mismatch; what follows is not looked
+    // at.
     if (text.size() < VERSION_TEXT.size() || text.substr(0, VERSION_TEXT.size()) != VERSION_TEXT) {
         return Fail(ERR_FILE_FORMAT, ReadProblem::VersionMismatch);
     }
@@ -143,7 +146,8 @@ ResultCode CUpdateFileReader::ReadDate(CByteSource& source, CUpdateFileSink& sin
         return Fail(ERR_FILE_FORMAT, ReadProblem::DateLength);
     }
     std::array<std::uint8_t, DATE_SIZE> payload{};
-    if (const ResultCode result = ReadExactly(source, payload, ReadProblem::PayloadCut); result != RESULT_OK) {
+    if (const ResultCode result = ReadExactly(source, payload, ReadProblem::PayloadCut);
+        result != RESULT_OK) {
         return result;
     }
     m_sectionKey = KeyFromDate(payload);
@@ -152,7 +156,8 @@ ResultCode CUpdateFileReader::ReadDate(CByteSource& source, CUpdateFileSink& sin
     return RESULT_OK;
 }
 
-ResultCode CUpdateFileReader::ReadSection(CByteSource& source, CUpdateFileSink& sink, const RecordFrame& frame) {
+ResultCode CUpdateFileReader::ReadSection(CByteSource& source, CUpdateFileSink& sink,
+                                          const RecordFrame& frame) {
     const SectionFormat& format = FormatOf(frame.kind);
     sink.OnRecord(frame, frame.kind == RecordKind::FpgaSection ? m_bitFileName : m_dumpFileName);
 

@@ -18,10 +18,10 @@ namespace qam::update {
 using Bytes = std::vector<std::uint8_t>;
 
 struct SectionInput {
-    Bytes data;                            // all L bytes: 12 head bytes, then the body, as it is to be sent
-    bool scramble = false;                 // store the body scrambled, with the kind's own control bit set
-    std::optional<std::uint32_t> control;  // the control word to write instead; the body is then stored
-                                           // scrambled exactly when this word's bits of the kind ask for it
+    Bytes data;                           // all L bytes: 12 head bytes, then the body, as it is to be sent
+    bool scramble = false;                // store the body scrambled, with the kind's own control bit set
+    std::optional<std::uint32_t> control; // the control word to write instead; the body is then stored
+                                          // scrambled exactly when this word's bits of the kind ask for it
 };
 
 struct UpdateFileParts {

@@ -20,8 +20,8 @@ struct RecordFrame {
 // A section read whole, its body unscrambled where the control word asked.
 struct SectionRecord {
     RecordFrame frame;
-    std::uint32_t controlWord = 0; // as stored
-    bool scrambled = false;        // the kind's four control bits are non-zero
+    std::uint32_t controlWord = 0;      // as stored
+    bool scrambled = false;             // the kind's four control bits are non-zero
     std::span<const std::uint8_t> data; // all L bytes behind the control word
 
     // What reaches the module: data offsets 4 to L - 1.
@@ -31,10 +31,10 @@ struct SectionRecord {
 enum class ReadProblem {
     None,
     CannotOpen,
-    FrameCut,          // fewer than 8 bytes for a frame (the end of the file included)
-    PayloadCut,        // fewer than L payload bytes
-    ControlWordCut,    // fewer than 4 control-word bytes
-    SystemReadError,   // the operating system refused a read
+    FrameCut,        // fewer than 8 bytes for a frame (the end of the file included)
+    PayloadCut,      // fewer than L payload bytes
+    ControlWordCut,  // fewer than 4 control-word bytes
+    SystemReadError, // the operating system refused a read
     UnknownTag,
     VersionMismatch,
     SectionTooLong,    // L above 0x40000

@@ -52,7 +52,9 @@ protected:
         return path;
     }
 
-    ResultCode DownloadFile(const update::Bytes& file) { return m_proxy.DownloadUpdateFile(WriteFile("u.qam", file)); }
+    ResultCode DownloadFile(const update::Bytes& file) {
+        return m_proxy.DownloadUpdateFile(WriteFile("u.qam", file));
+    }
 
     const std::vector<std::string>& StatusTexts() const {
         return headless::Desktop::Instance().WindowOf(m_status.GetSafeHwnd()).texts;

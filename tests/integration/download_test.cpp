@@ -97,8 +97,9 @@ TEST_F(Download, UsualFileWritesEverySectionInOrder) {
                                  "Clearing FLASH Area...",
                                  "Downloading Application Data...",
                              }));
-    EXPECT_EQ(AskedTimeouts(), (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts, kLongTimeouts,
-                                                            kNormalTimeouts, kLongTimeouts, kNormalTimeouts}));
+    EXPECT_EQ(AskedTimeouts(),
+              (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts, kLongTimeouts, kNormalTimeouts,
+                                           kLongTimeouts, kNormalTimeouts}));
     std::vector<int> positions;
     for (const int length : {296, 996, 73}) {
         const std::vector<int> block = BlockPositions(length);
@@ -126,7 +127,8 @@ TEST_F(Download, SectionOfFourBytesIsErasedAndSentEmpty) {
     // Even a control word that asks for the transform leaves a section without body as it is.
     Bytes date;
     update::AppendRecord(date, update::TAG_DATE, Bytes(8, 0x77));
-    EXPECT_EQ(DownloadFile(Join({date, Section(update::TAG_DDAT, 0x0F0F0F0F, Data(4, 5)), Stop()})), RESULT_OK);
+    EXPECT_EQ(DownloadFile(Join({date, Section(update::TAG_DDAT, 0x0F0F0F0F, Data(4, 5)), Stop()})),
+              RESULT_OK);
     std::vector<sim::TraceEntry> expected;
     AppendSectionTrace(expected, 1, "CAPD", {});
     EXPECT_EQ(Trace(), expected);
@@ -159,14 +161,16 @@ TEST_F(Download, LargestSectionIsWrittenWhole) {
     UpdateFileParts parts;
     parts.appCode = SectionInput{Data(0x40000, 8), true, std::nullopt};
     EXPECT_EQ(DownloadFile(update::BuildUpdateFile(parts)), RESULT_OK);
-    EXPECT_EQ(m_simulator->State().flash[static_cast<int>(FlashArea::AppCode)], SentPart(parts.appCode->data));
+    EXPECT_EQ(m_simulator->State().flash[static_cast<int>(FlashArea::AppCode)],
+              SentPart(parts.appCode->data));
 }
 
 TEST_F(Download, TwoSectionsOfOneKindAreEachErasedAndSent) {
     StartModule();
     const Bytes first = Data(50, 9);
     const Bytes second = Data(30, 10);
-    EXPECT_EQ(DownloadFile(Join({Section(update::TAG_DPRG, 0, first), Section(update::TAG_DPRG, 0, second), Stop()})),
+    EXPECT_EQ(DownloadFile(
+                  Join({Section(update::TAG_DPRG, 0, first), Section(update::TAG_DPRG, 0, second), Stop()})),
               RESULT_OK);
     std::vector<sim::TraceEntry> expected;
     AppendSectionTrace(expected, 1, "CAPP", SentPart(first));
@@ -216,8 +220,9 @@ TEST_F(Download, FailedBlockEndsWithItsCodeAndTheSendingText) {
     EXPECT_EQ(Trace(), expected);
     EXPECT_EQ(StatusTexts().back(), "Downloading Application Data...");
     // The normal set comes back whatever the transfer's result.
-    EXPECT_EQ(AskedTimeouts(), (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts, kLongTimeouts,
-                                                            kNormalTimeouts, kLongTimeouts, kNormalTimeouts}));
+    EXPECT_EQ(AskedTimeouts(),
+              (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts, kLongTimeouts, kNormalTimeouts,
+                                           kLongTimeouts, kNormalTimeouts}));
     // The block ran to 100 before its last reply failed; the download puts the bar back to 0.
     const std::vector<int> positions = ProgressPositions();
     ASSERT_GE(positions.size(), 2u);
@@ -225,7 +230,8 @@ TEST_F(Download, FailedBlockEndsWithItsCodeAndTheSendingText) {
     EXPECT_EQ(positions.back(), 0);
     EXPECT_TRUE(Boxes().empty());
     // Sections written before the failure stay written.
-    EXPECT_EQ(m_simulator->State().flash[static_cast<int>(FlashArea::AppCode)], SentPart(parts.appCode->data));
+    EXPECT_EQ(m_simulator->State().flash[static_cast<int>(FlashArea::AppCode)],
+              SentPart(parts.appCode->data));
 }
 
 TEST_F(Download, RefusedUploadIsBadResponseAndSendsNoData) {
@@ -236,8 +242,8 @@ TEST_F(Download, RefusedUploadIsBadResponseAndSendsNoData) {
     const UpdateFileParts parts = FullParts();
     // A block send takes a refusal of its command as a reply that is not "OK\r\n".
     EXPECT_EQ(DownloadFile(update::BuildUpdateFile(parts)), ERR_BAD_RESPONSE);
-    const std::vector<sim::TraceEntry> expected{ToModule(1, "CPLD"), FromModule(1, "OK\r\n"), ToModule(2, "UPLD"),
-                                                FromModule(2, "<<\r\n")};
+    const std::vector<sim::TraceEntry> expected{ToModule(1, "CPLD"), FromModule(1, "OK\r\n"),
+                                                ToModule(2, "UPLD"), FromModule(2, "<<\r\n")};
     EXPECT_EQ(Trace(), expected);
     EXPECT_EQ(StatusTexts().back(), "Downloading FPGA Configuration...");
     EXPECT_EQ(AskedTimeouts(), (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts}));
@@ -290,9 +296,13 @@ TEST_F(Download, FileFailuresEndBeforeTheModuleIsTouched) {
         {"empty", {}, ERR_FILE_READ, {}},
         {"unknown tag", UnknownTagFile(), ERR_FILE_FORMAT, {"unknown Tag: 44434241 - 00000010"}},
         {"wrong version", update::BuildUpdateFile(wrongVersion), ERR_FILE_FORMAT, {"checking Version ..."}},
-        {"scrambled before DATE", update::BuildUpdateFile(noDate), ERR_FILE_FORMAT,
+        {"scrambled before DATE",
+         update::BuildUpdateFile(noDate),
+         ERR_FILE_FORMAT,
          {"checking Version ...", "reading BitFile ...", "reading FPGACfg from top.bit ..."}},
-        {"DATE of nine", update::BuildUpdateFile(longDate), ERR_FILE_FORMAT,
+        {"DATE of nine",
+         update::BuildUpdateFile(longDate),
+         ERR_FILE_FORMAT,
          {"checking Version ...", "reading Creation Date ..."}},
     };
     StartModule();
@@ -383,8 +393,8 @@ TEST_F(Download, NothingIsCarriedFromOneDownloadToTheNext) {
     EXPECT_EQ(DownloadFile(update::BuildUpdateFile(FullParts())), RESULT_OK);
     headless::Desktop::Instance().WindowOf(m_status.GetSafeHwnd()).texts.clear();
     // No names and no DATE this time: empty names, and a scrambled section is refused.
-    Bytes second = Join({Section(update::TAG_BDAT, 0, Data(12, 13)), Section(update::TAG_DPRG, 0x10000, Data(20, 14)),
-                         Stop()});
+    Bytes second = Join({Section(update::TAG_BDAT, 0, Data(12, 13)),
+                         Section(update::TAG_DPRG, 0x10000, Data(20, 14)), Stop()});
     EXPECT_EQ(m_proxy.DownloadUpdateFile(WriteFile("second.qam", second)), ERR_FILE_FORMAT);
     EXPECT_EQ(StatusTexts(), (Texts{"reading FPGACfg from  ...", "Clearing FLASH Area...",
                                     "Downloading FPGA Configuration...", "reading AppCode from  ..."}));

@@ -20,7 +20,9 @@ class Qamfile : public DownloadFixture {
 protected:
     std::string Path(const std::string& name) const { return (m_dir / name).string(); }
 
-    std::string Put(const std::string& name, const update::Bytes& bytes) const { return WriteFile(name, bytes); }
+    std::string Put(const std::string& name, const update::Bytes& bytes) const {
+        return WriteFile(name, bytes);
+    }
 
     CommandRun Qam(const std::string& arguments) const {
         const std::string command = std::string("'") + QAMFILE_PATH + "' " + arguments + " 2>&1";
@@ -50,9 +52,10 @@ protected:
         Put("fpga.bin", Pattern(300));
         Put("code.bin", Pattern(1000));
         Put("data.bin", Pattern(77));
-        const CommandRun run = Qam("build -o " + Path(name) + " --date 2026120622150799 --bitfile top.bit --dumpfile app.dmp" +
-                            " --fpga " + Path("fpga.bin") + " --appcode " + Path("code.bin") + " --appdata " +
-                            Path("data.bin") + " --scramble B,P " + more);
+        const CommandRun run =
+            Qam("build -o " + Path(name) + " --date 2026120622150799 --bitfile top.bit --dumpfile app.dmp" +
+                " --fpga " + Path("fpga.bin") + " --appcode " + Path("code.bin") + " --appdata " +
+                Path("data.bin") + " --scramble B,P " + more);
         EXPECT_EQ(run.status, 0) << run.output;
         return Path(name);
     }
@@ -77,24 +80,27 @@ TEST_F(Qamfile, InfoListsEveryRecordAndWhatEachSectionSends) {
     const sim::Bytes code = Pattern(1000);
     const sim::Bytes data = Pattern(77);
     auto crc = [](const sim::Bytes& section) { return Hex32(qamfile::Crc32(SentPart(section))); };
-    const std::string expected =
-        file + "\n"
-        "offset      tag       length\n"
-        "0x00000000  VERS          29  version \"KESTRAN UpdateFile Vers 2.00\"\n"
-        "0x00000025  DATE           8  key 20 26 12 06 22 15 07 99\n"
-        "0x00000035  BFN            8  name \"top.bit\"\n"
-        "0x00000045  BDAT         300  FPGA configuration, control 0x00000001, scrambled, sends 296 bytes, CRC-32 " +
-        crc(fpga) +
-        "\n"
-        "0x0000017D  DFN            8  name \"app.dmp\"\n"
-        "0x0000018D  DPRG        1000  application code, control 0x00010000, scrambled, sends 996 bytes, CRC-32 " +
-        crc(code) +
-        "\n"
-        "0x00000581  DDAT          77  application data, control 0x00000000, not scrambled, sends 73 bytes, CRC-32 " +
-        crc(data) +
-        "\n"
-        "0x000005DA  STOP           0\n"
-        "reads to STOP: 3 section(s)\n";
+    const std::string expected = file +
+                                 "\n"
+                                 "offset      tag       length\n"
+                                 "0x00000000  VERS          29  version \"KESTRAN UpdateFile Vers 2.00\"\n"
+                                 "0x00000025  DATE           8  key 20 26 12 06 22 15 07 99\n"
+                                 "0x00000035  BFN            8  name \"top.bit\"\n"
+                                 "0x00000045  BDAT         300  FPGA configuration, control 0x00000001, "
+                                 "scrambled, sends 296 bytes, CRC-32 " +
+                                 crc(fpga) +
+                                 "\n"
+                                 "0x0000017D  DFN            8  name \"app.dmp\"\n"
+                                 "0x0000018D  DPRG        1000  application code, control 0x00010000, "
+                                 "scrambled, sends 996 bytes, CRC-32 " +
+                                 crc(code) +
+                                 "\n"
+                                 "0x00000581  DDAT          77  application data, control 0x00000000, not "
+                                 "scrambled, sends 73 bytes, CRC-32 " +
+                                 crc(data) +
+                                 "\n"
+                                 "0x000005DA  STOP           0\n"
+                                 "reads to STOP: 3 section(s)\n";
     EXPECT_EQ(run.output, expected);
 }
 
@@ -135,9 +141,11 @@ TEST_F(Qamfile, VerifyNamesTheRecordAndReasonWithADistinctStatus) {
         {"no STOP", "--omit STOP", 3,
          "record frame at offset 0x000005DA: the file ends inside a record frame (or before its STOP record) "
          "(ERR_FILE_READ)"},
-        {"DATE of four", "--length DATE=4", 4, "record DATE at offset 0x00000025: the DATE record's length is not 8 (ERR_FILE_FORMAT)"},
+        {"DATE of four", "--length DATE=4", 4,
+         "record DATE at offset 0x00000025: the DATE record's length is not 8 (ERR_FILE_FORMAT)"},
         {"no DATE", "--omit DATE", 4,
-         "record BDAT at offset 0x00000035: the section asks to be unscrambled but no DATE record came before it "
+         "record BDAT at offset 0x00000035: the section asks to be unscrambled but no DATE record came "
+         "before it "
          "(ERR_FILE_FORMAT)"},
         {"wrong version", "--version-text 'KESTRAN UpdateFile Vers 2.0'", 4,
          "record VERS at offset 0x00000000: the version text does not match (ERR_FILE_FORMAT)"},
@@ -162,10 +170,12 @@ TEST_F(Qamfile, UnknownRecordBehindTheSectionsIsFormat) {
     const CommandRun verify = Qam("verify " + file);
     EXPECT_EQ(verify.status, 4);
     EXPECT_EQ(verify.output,
-              "qamfile: " + file + ": record DCBA at offset 0x000005DA: unknown record tag (ERR_FILE_FORMAT)\n");
+              "qamfile: " + file +
+                  ": record DCBA at offset 0x000005DA: unknown record tag (ERR_FILE_FORMAT)\n");
     const CommandRun info = Qam("info " + file);
     EXPECT_EQ(info.status, 4);
-    EXPECT_NE(info.output.find("0x000005DA  0x44434241          16  unknown tag \"DCBA\"\n"), std::string::npos)
+    EXPECT_NE(info.output.find("0x000005DA  0x44434241          16  unknown tag \"DCBA\"\n"),
+              std::string::npos)
         << info.output;
 }
 
@@ -175,9 +185,10 @@ TEST_F(Qamfile, OtherKindsControlBitsAreListedNotScrambled) {
     ASSERT_EQ(Qam("build -o " + file + " --appdata " + Path("data.bin") + " --control D=0000000F").status, 0);
     const CommandRun info = Qam("info " + file);
     EXPECT_EQ(info.status, 0);
-    EXPECT_NE(info.output.find("application data, control 0x0000000F, not scrambled, sends 36 bytes, CRC-32 " +
-                               Hex32(qamfile::Crc32(SentPart(Pattern(40))))),
-              std::string::npos)
+    EXPECT_NE(
+        info.output.find("application data, control 0x0000000F, not scrambled, sends 36 bytes, CRC-32 " +
+                         Hex32(qamfile::Crc32(SentPart(Pattern(40))))),
+        std::string::npos)
         << info.output;
 }
 
@@ -187,9 +198,10 @@ TEST_F(Qamfile, FileCutByHandIsFileRead) {
     const std::string file = Put("cut.qam", bytes);
     const CommandRun run = Qam("verify " + file);
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.output, "qamfile: " + file +
-                              ": record BDAT at offset 0x00000045: the file ends inside the section's control word "
-                              "(ERR_FILE_READ)\n");
+    EXPECT_EQ(run.output,
+              "qamfile: " + file +
+                  ": record BDAT at offset 0x00000045: the file ends inside the section's control word "
+                  "(ERR_FILE_READ)\n");
 }
 
 TEST_F(Qamfile, UnreadableFilesAreStatusTwo) {
@@ -232,9 +244,9 @@ TEST_F(Qamfile, UsageErrorsAreStatusOneWithAMessage) {
 TEST_F(Qamfile, HelpDocumentsEveryOptionAndStatus) {
     const CommandRun run = Qam("--help");
     EXPECT_EQ(run.status, 0);
-    for (const char* option : {"build", "info", "verify", "-o", "--version-text", "--date", "--bitfile", "--dumpfile",
-                               "--fpga", "--appcode", "--appdata", "--scramble", "--control", "--omit", "--length",
-                               "--append", "QAM_DATE_MASK"}) {
+    for (const char* option : {"build", "info", "verify", "-o", "--version-text", "--date", "--bitfile",
+                               "--dumpfile", "--fpga", "--appcode", "--appdata", "--scramble", "--control",
+                               "--omit", "--length", "--append", "QAM_DATE_MASK"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
     for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  ", "  6  "}) {

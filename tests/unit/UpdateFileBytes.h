@@ -40,7 +40,8 @@ inline void PutText(FileBytes& out, std::string_view fileTag, std::string_view t
     PutRecord(out, fileTag, FileBytes(text.begin(), text.end()));
 }
 
-inline void PutSection(FileBytes& out, std::string_view fileTag, std::uint32_t control, const FileBytes& stored) {
+inline void PutSection(FileBytes& out, std::string_view fileTag, std::uint32_t control,
+                       const FileBytes& stored) {
     PutFrame(out, fileTag, static_cast<std::uint32_t>(stored.size()));
     PutWord(out, control);
     out.insert(out.end(), stored.begin(), stored.end());

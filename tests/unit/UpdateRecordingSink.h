@@ -38,7 +38,9 @@ public:
         events.push_back("key");
     }
     ResultCode OnSection(const update::SectionRecord& section) override {
-        sections.push_back({section.frame.tag, section.controlWord, section.scrambled,
+        sections.push_back({section.frame.tag,
+                            section.controlWord,
+                            section.scrambled,
                             {section.data.begin(), section.data.end()},
                             {section.Sent().begin(), section.Sent().end()}});
         events.push_back("section " + update::TagName(section.frame.tag));

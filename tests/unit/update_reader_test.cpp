@@ -145,7 +145,8 @@ TEST(UpdateReader, UnknownTagEndsWithFormatBeforeItsPayload) {
 
 TEST(UpdateReader, TagsAreReadLittleEndian) {
     // The names written forwards, or BFN with another fourth character, are no known tag.
-    for (const std::string_view wrong : {"VERS", "DATE", "STOP", "BFN ", "DFN ", "BDAT", "DPRG", "\0NFB", "_NFD", "tadd"}) {
+    for (const std::string_view wrong :
+         {"VERS", "DATE", "STOP", "BFN ", "DFN ", "BDAT", "DPRG", "\0NFB", "_NFD", "tadd"}) {
         FileBytes bytes;
         PutFrame(bytes, wrong, 0);
         PutStop(bytes);
@@ -191,12 +192,12 @@ TEST(UpdateReader, WellFormedFileTellsEveryRecordInOrder) {
 
 TEST(UpdateReader, NamesEndAtTheirFirstZeroOrTheirPayload) {
     FileBytes bytes;
-    PutSection(bytes, FILE_BDAT, 0, Ramp(4));  // before any name: empty
-    PutText(bytes, FILE_BFN, "whole.bit");     // no zero: the whole payload
+    PutSection(bytes, FILE_BDAT, 0, Ramp(4)); // before any name: empty
+    PutText(bytes, FILE_BFN, "whole.bit");    // no zero: the whole payload
     PutSection(bytes, FILE_BDAT, 0, Ramp(4));
     PutRecord(bytes, FILE_DFN, {'a', 'b', 0, 'c', 'd'}); // a zero inside: the text before it
     PutSection(bytes, FILE_DDAT, 0, Ramp(4));
-    PutText(bytes, FILE_BFN, "x");             // a later name replaces the earlier one
+    PutText(bytes, FILE_BFN, "x"); // a later name replaces the earlier one
     PutSection(bytes, FILE_BDAT, 0, Ramp(4));
     PutSection(bytes, FILE_DPRG, 0, Ramp(4));
     PutStop(bytes);
@@ -534,8 +535,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     std::string File(const std::string& name, const FileBytes& bytes) const {
         const std::string path = (m_path / name).string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     std::filesystem::path Path() const { return m_path; }

@@ -66,7 +66,8 @@ TEST(UpdateWriter, RecordsComeInTheUsualOrderAndSectionsReadBackAsGiven) {
             tags.push_back(e.substr(7, 4));
         }
     }
-    EXPECT_EQ(tags, (std::vector<std::string>{"VERS", "DATE", "BFN ", "BDAT", "DFN ", "DPRG", "DDAT", "STOP"}));
+    EXPECT_EQ(tags,
+              (std::vector<std::string>{"VERS", "DATE", "BFN ", "BDAT", "DFN ", "DPRG", "DDAT", "STOP"}));
     ASSERT_EQ(back.sink.sections.size(), 3u);
     EXPECT_EQ(back.sink.sections[0].data, parts.fpga->data);
     EXPECT_EQ(back.sink.sections[1].data, parts.appCode->data);

@@ -265,7 +265,8 @@ int Build(const std::vector<std::string>& args) {
             scramble = SplitList(value);
         } else if (option == "--control") {
             const std::size_t equals = value.find('=');
-            const auto word = equals == std::string::npos ? std::nullopt : ParseWord(value.substr(equals + 1), true);
+            const auto word =
+                equals == std::string::npos ? std::nullopt : ParseWord(value.substr(equals + 1), true);
             if (!word) {
                 return Usage("--control needs K=HEX32, got '" + value + "'");
             }
@@ -281,7 +282,8 @@ int Build(const std::vector<std::string>& args) {
         } else if (option == "--length") {
             const std::size_t equals = value.find('=');
             const auto tag = ParseTag(value.substr(0, equals));
-            const auto length = equals == std::string::npos ? std::nullopt : ParseWord(value.substr(equals + 1), false);
+            const auto length =
+                equals == std::string::npos ? std::nullopt : ParseWord(value.substr(equals + 1), false);
             if (!tag || !length) {
                 return Usage("--length needs TAG=N, got '" + value + "'");
             }
@@ -361,7 +363,8 @@ public:
     void OnRecord(const RecordFrame& frame, std::string_view name) override {
         static_cast<void>(name);
         std::printf("0x%08llX  %-4s  %10u", static_cast<unsigned long long>(frame.offset),
-                    frame.kind == RecordKind::Unknown ? ("0x" + Hex(frame.tag)).c_str() : TagName(frame.tag).c_str(),
+                    frame.kind == RecordKind::Unknown ? ("0x" + Hex(frame.tag)).c_str()
+                                                      : TagName(frame.tag).c_str(),
                     static_cast<unsigned>(frame.length));
         if (frame.kind == RecordKind::Unknown) {
             std::printf("  unknown tag \"%s\"", TagName(frame.tag).c_str());
@@ -384,9 +387,10 @@ public:
     }
     ResultCode OnSection(const SectionRecord& section) override {
         const auto sent = section.Sent();
-        std::printf("  %s, control 0x%08X, %s, sends %zu bytes, CRC-32 0x%08X", SectionName(section.frame.kind),
-                    static_cast<unsigned>(section.controlWord), section.scrambled ? "scrambled" : "not scrambled",
-                    sent.size(), static_cast<unsigned>(Crc32(sent)));
+        std::printf("  %s, control 0x%08X, %s, sends %zu bytes, CRC-32 0x%08X",
+                    SectionName(section.frame.kind), static_cast<unsigned>(section.controlWord),
+                    section.scrambled ? "scrambled" : "not scrambled", sent.size(),
+                    static_cast<unsigned>(Crc32(sent)));
         EndLine();
         ++m_sections;
         return RESULT_OK;
@@ -423,11 +427,13 @@ public:
 
 void PrintFailure(std::FILE* out, const std::string& path, const ReadFailure& failure) {
     if (failure.problem == ReadProblem::CannotOpen) {
-        std::fprintf(out, "qamfile: %s: %s (%s)\n", path.c_str(), std::string(DescribeProblem(failure.problem)).c_str(),
+        std::fprintf(out, "qamfile: %s: %s (%s)\n", path.c_str(),
+                     std::string(DescribeProblem(failure.problem)).c_str(),
                      std::string(qam::ResultCodeName(failure.code)).c_str());
         return;
     }
-    const std::string tag = failure.problem == ReadProblem::FrameCut ? std::string("frame") : TagName(failure.frame.tag);
+    const std::string tag =
+        failure.problem == ReadProblem::FrameCut ? std::string("frame") : TagName(failure.frame.tag);
     std::fprintf(out, "qamfile: %s: record %s at offset 0x%08llX: %s (%s)\n", path.c_str(), tag.c_str(),
                  static_cast<unsigned long long>(failure.frame.offset),
                  std::string(DescribeProblem(failure.problem)).c_str(),
