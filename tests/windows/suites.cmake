@@ -78,6 +78,9 @@ foreach(suite IN LISTS QAM_WINDOWS_SUITES)
     target_link_libraries(${target} PRIVATE
         "$<LINK_GROUP:RESCAN,qam_test_support,${QAM_WINDOWS_LINK_GROUP}>" GTest::gtest_main)
     qam_warnings(${target})
+    # GCC 12 at -O3 reports std::string members of tables of test cases as maybe uninitialized
+    # where they are not; shown, but not fatal, in test programs only.
+    target_compile_options(${target} PRIVATE -Wno-error=maybe-uninitialized)
     add_test(NAME ${area}/${name} COMMAND ${QAM_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
     set_tests_properties(${area}/${name} PROPERTIES TIMEOUT ${QAM_WINDOWS_TEST_TIMEOUT})
