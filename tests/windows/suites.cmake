@@ -83,5 +83,7 @@ foreach(suite IN LISTS QAM_WINDOWS_SUITES)
     target_compile_options(${target} PRIVATE -Wno-error=maybe-uninitialized)
     add_test(NAME ${area}/${name} COMMAND ${QAM_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-    set_tests_properties(${area}/${name} PROPERTIES TIMEOUT ${QAM_WINDOWS_TEST_TIMEOUT})
+    # One simulator serves the run: programs take turns even under ctest -j.
+    set_tests_properties(${area}/${name} PROPERTIES TIMEOUT ${QAM_WINDOWS_TEST_TIMEOUT}
+        RESOURCE_LOCK qam_module_line)
 endforeach()
