@@ -180,26 +180,45 @@ TEST_F(Download, TwoSectionsOfOneKindAreEachErasedAndSent) {
     EXPECT_EQ(m_simulator->State().flashClears[static_cast<int>(FlashArea::AppCode)], 2);
 }
 
-TEST_F(Download, FailingClearEndsTheDownloadWithItsCodeAndBox) {
-    sim::Scenario scenario;
-    scenario.faults.push_back(FaultOn("CAPP", FaultKind::Silence));
-    StartModule(scenario);
-    const ScopedTimeoutScale quick(1, 100);
-    const UpdateFileParts parts = FullParts();
-    EXPECT_EQ(DownloadFile(update::BuildUpdateFile(parts)), ERR_NO_RESPONSE);
+class FailingClear : public Download {
+protected:
+    // The clear command of the second section fails with this fault.
+    void Check(const sim::Fault& fault, ResultCode result, const std::string& box) {
+        sim::Scenario scenario;
+        scenario.faults.push_back(fault);
+        StartModule(scenario);
+        const ScopedTimeoutScale quick(1, 100);
+        const UpdateFileParts parts = FullParts();
+        EXPECT_EQ(DownloadFile(update::BuildUpdateFile(parts)), result);
 
-    std::vector<sim::TraceEntry> expected;
-    AppendSectionTrace(expected, 1, "CPLD", SentPart(parts.fpga->data));
-    expected.push_back(ToModule(3, "CAPP"));
-    EXPECT_EQ(Trace(), expected);
-    ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].caption, link::protocol::kExecuteCommandCaption);
-    // The next record is never read and no upload follows.
-    EXPECT_EQ(StatusTexts().back(), "Clearing FLASH Area...");
-    EXPECT_EQ(StatusTexts().size(), 9u);
-    EXPECT_EQ(AskedTimeouts(), (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts, kLongTimeouts}));
-    EXPECT_EQ(ProgressPositions().back(), 0);
-    EXPECT_TRUE(m_simulator->State().flash[static_cast<int>(FlashArea::AppCode)].empty());
+        std::vector<sim::TraceEntry> expected;
+        AppendSectionTrace(expected, 1, "CPLD", SentPart(parts.fpga->data));
+        expected.push_back(ToModule(3, "CAPP"));
+        if (!fault.reply.empty()) {
+            expected.push_back(FromModule(3, fault.reply));
+        }
+        EXPECT_EQ(Trace(), expected);
+        EXPECT_EQ(Boxes(), (std::vector<headless::Box>{
+                               ErrorBox(box.c_str(), link::protocol::kExecuteCommandCaption)}));
+        // The next record is never read and no upload follows.
+        EXPECT_EQ(StatusTexts().back(), "Clearing FLASH Area...");
+        EXPECT_EQ(StatusTexts().size(), 9u);
+        EXPECT_EQ(AskedTimeouts(),
+                  (std::vector<link::Timeouts>{kLongTimeouts, kNormalTimeouts, kLongTimeouts}));
+        EXPECT_EQ(ProgressPositions().back(), 0);
+        EXPECT_TRUE(m_simulator->State().flash[static_cast<int>(FlashArea::AppCode)].empty());
+    }
+};
+
+TEST_F(FailingClear, SilenceIsNoResponseWithTheBoxOfTheLink) {
+    Check(FaultOn("CAPP", FaultKind::Silence), ERR_NO_RESPONSE,
+          link::protocol::ExchangeBoxText(ERR_NO_RESPONSE, {}, 0));
+}
+
+TEST_F(FailingClear, WrongReplyIsBadResponseWithTheBoxOfTheLink) {
+    sim::Fault wrong = FaultOn("CAPP", FaultKind::WrongReply);
+    wrong.reply = sim::ToBytes("ER\r\n");
+    Check(wrong, ERR_BAD_RESPONSE, link::protocol::ExchangeBoxText(ERR_BAD_RESPONSE, wrong.reply, 2));
 }
 
 TEST_F(Download, FailedBlockEndsWithItsCodeAndTheSendingText) {
