@@ -286,6 +286,44 @@ TEST(PosixSimCommand, SigtermWritesTraceAndStateAndRemovesTheLinks) {
     EXPECT_EQ(sim::ParseState(ReadWholeFile(dir.File("state"))).commits, 1);
 }
 
+TEST(PosixSimCommand, UnframableRequestsCloseTheConnectionOnly) {
+    SimTempDir dir;
+    SimProcess process({"--link", dir.File("com1"), "--control-port", "0"});
+    const int port = process.WaitUntilReady();
+    ASSERT_GT(port, 0);
+    {
+        ControlClient client(port);
+        EXPECT_EQ(client.Request("RESTART lots\n"), "ERR bad scenario length");
+        EXPECT_EQ(client.Request("STATE\n"), "(closed)");
+    }
+    {
+        ControlClient client(port);
+        EXPECT_EQ(client.Request(std::string(5000, 'x')), "ERR request line too long");
+    }
+    ControlClient client(port);
+    EXPECT_EQ(client.Request("QUIT\n"), "OK");
+    EXPECT_EQ(process.WaitForExit(), std::optional<int>(0));
+}
+
+TEST(PosixSimCommand, PacedFlagPacesRestartedScenariosToo) {
+    SimTempDir dir;
+    SimProcess process({"--link", dir.File("com1"), "--control-port", "0", "--paced"});
+    const int port = process.WaitUntilReady();
+    ASSERT_GT(port, 0);
+    sim::Scenario scenario;
+    scenario.blockReceiveLength = 2304;
+    ControlClient client(port);
+    ASSERT_EQ(client.Restart(scenario), "OK");
+
+    SimToolLine module(dir.File("com1"));
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(module.Exchange("RBLS", 4 + 2304).size(), 4u + 2304u);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_GE(seconds, (4 + 4 + 2304) * 11.0 / 115200.0 * 0.999);
+    EXPECT_EQ(client.Request("QUIT\n"), "OK");
+    EXPECT_EQ(process.WaitForExit(), std::optional<int>(0));
+}
+
 TEST(PosixSimCommand, HelpAndBadArguments) {
     struct Case {
         std::vector<std::string> arguments;

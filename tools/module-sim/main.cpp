@@ -117,11 +117,14 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     return options;
 }
 
+// Written beside and renamed into place, so that a script waiting for the file never reads half.
 bool WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    const std::string partial = path + ".partial";
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     file << text;
     file.close();
-    if (!file) {
+    if (!file || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
         std::cerr << "qam-module-sim: cannot write " << path << "\n";
         return false;
     }
