@@ -148,17 +148,16 @@ ResultCode CModuleProxy::DownloadUpdateFile(const std::string& path) {
     } catch (const std::bad_alloc&) {
         result = ERR_NO_MEMORY;
     }
-    {
-        CStdioFile file;
-        if (result != RESULT_OK) {
-        } else if (!file.Open(filePath)) {
-            result = ERR_FILE_OPEN;
-        } else {
-            CDownloadSink sink(*m_comDevice, *m_progressBar, *m_statusLine);
-            result = reader->Read(file, sink);
-        }
-        // A transfer leaves the bar at 100; whatever the result, it goes back to 0.
-        m_progressBar->SendMessage(PBM_SETPOS, 0, 0);
+    CStdioFile file;
+    if (result == RESULT_OK && !file.Open(filePath)) {
+        result = ERR_FILE_OPEN;
     }
+    if (result == RESULT_OK) {
+        CDownloadSink sink(*m_comDevice, *m_progressBar, *m_statusLine);
+        result = reader->Read(file, sink);
+    }
+    // A transfer leaves the bar at 100; whatever the result, it goes back to 0.
+    m_progressBar->SendMessage(PBM_SETPOS, 0, 0);
+    file.Close();
     return result;
 }
