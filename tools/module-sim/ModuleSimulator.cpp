@@ -26,9 +26,11 @@ using Nanos = std::chrono::nanoseconds;
 // 11 bits a byte (start, 8 data, parity, stop) at 115200 baud.
 constexpr std::int64_t kBitsPerByte = 11;
 constexpr std::int64_t kBaud = 115200;
-// How many received bytes the module holds before it stops reading the line; the rest waits in
-// the terminal's own buffer, as it would in a UART's.
-constexpr std::size_t kReadAhead = 64;
+// How many received bytes the line thread holds before it stops reading. Bytes are stamped when
+// read, so the thread reads whatever comes (more than any block) to keep those stamps true; a
+// module that takes nothing (frozen) stops reading altogether.
+constexpr std::size_t kReadAhead = 1u << 20;
+constexpr std::size_t kReadChunk = 4096;
 // The longest the line thread sleeps without looking at its wake-up pipe.
 constexpr Nanos kLongestWait = std::chrono::milliseconds(500);
 // How long a hang-up waits for the client to read what was sent before it.
@@ -351,8 +353,9 @@ private:
             DrainPipe(m_wakeRead.Get());
         }
         if (count == 2 && (fds[1].revents & POLLIN)) {
-            std::uint8_t buffer[kReadAhead];
-            const ssize_t got = ::read(master, buffer, kReadAhead - std::min(kReadAhead, m_inbox.size()));
+            std::uint8_t buffer[kReadChunk];
+            const ssize_t got =
+                ::read(master, buffer, std::min(kReadChunk, kReadAhead - std::min(kReadAhead, m_inbox.size())));
             const Clock::time_point arrival = Clock::now();
             for (ssize_t i = 0; i < got; ++i) {
                 m_inbox.push_back(Received{buffer[i], arrival});
