@@ -58,6 +58,11 @@ void PumpWaitingMessages() {
     // messages are meant to run while a transfer holds the thread.
     MSG message;
     while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Not ours to take: put it back for the loop that runs the thread, and stop here.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
         ::DispatchMessageA(&message);
     }
 }

@@ -74,9 +74,14 @@ foreach(suite IN LISTS QAM_WINDOWS_SUITES)
     get_filename_component(area ${area} NAME)
     set(target win_${area}_${name})
     add_executable(${target} ${suite})
-    # One group: the link takes its time-outs from the test support, which needs the link.
-    target_link_libraries(${target} PRIVATE
-        "$<LINK_GROUP:RESCAN,qam_test_support,${QAM_WINDOWS_LINK_GROUP}>" GTest::gtest_main)
+    if(name MATCHES "^win32_framework_")
+        # The Win32 framework backend itself, on real windows.
+        target_link_libraries(${target} PRIVATE qam_framework_win32 GTest::gtest_main)
+    else()
+        # One group: the link takes its time-outs from the test support, which needs the link.
+        target_link_libraries(${target} PRIVATE
+            "$<LINK_GROUP:RESCAN,qam_test_support,${QAM_WINDOWS_LINK_GROUP}>" GTest::gtest_main)
+    endif()
     qam_warnings(${target})
     # GCC 12 at -O3 reports std::string members of tables of test cases as maybe uninitialized
     # where they are not; shown, but not fatal, in test programs only.
