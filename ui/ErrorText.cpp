@@ -1,7 +1,10 @@
 #include "ui/ErrorText.h"
 
 #include <array>
+#include <cstdio>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 namespace qam::ui {
 
@@ -42,9 +45,9 @@ std::string ErrorText(ResultCode code, std::span<const char> reply) {
     }
     if (code == ERR_BAD_RESPONSE) {
         const std::string printable = ReplyText(reply);
-        std::string text = badResponseFormat;
-        text.replace(text.find("%s"), 2, printable);
-        return text;
+        std::vector<char> text(std::strlen(badResponseFormat) + printable.size() + 1);
+        std::snprintf(text.data(), text.size(), badResponseFormat, printable.c_str());
+        return text.data();
     }
     for (const auto& [value, text] : texts) {
         if (value == code) {
