@@ -145,7 +145,8 @@ public:
 
     // The answer's first line, and for "OK <n>" the n bytes after it in `body`.
     std::string Request(const std::string& request, std::string* body = nullptr) {
-        if (::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        if (::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
             return "(send failed)";
         }
         std::string line = ReadUntilNewline();
@@ -256,7 +257,8 @@ TEST(PosixSimCommand, RestartSetsTheScenarioOverSequentialConnections) {
         ASSERT_EQ(client.Request("STATE\n", &body).rfind("OK ", 0), 0u);
         EXPECT_EQ(sim::ParseState(body).settingsClears, 0);
         ASSERT_EQ(client.Request("TRACE\n", &body).rfind("OK ", 0), 0u);
-        EXPECT_EQ(SimTraceLines(sim::ParseTrace(body)), (std::vector<std::string>{"1 > VTUN", "1 < EDU10394"}));
+        EXPECT_EQ(SimTraceLines(sim::ParseTrace(body)),
+                  (std::vector<std::string>{"1 > VTUN", "1 < EDU10394"}));
         EXPECT_EQ(client.Request("QUIT\n"), "OK");
     }
     EXPECT_EQ(process.WaitForExit(), std::optional<int>(0));

@@ -67,12 +67,26 @@ TEST(PosixSimLine, ExchangesOverTheTerminalAreTracedAsAWholeSequence) {
     }
     EXPECT_EQ(tool.Read(4), ToBytes("OK\r\n"));
 
-    EXPECT_EQ(SimTraceLines(simulator.Trace()),
-              (std::vector<std::string>{
-                  "1 > VDSP", "1 < NUV 1.16 A01", "2 > VPLD", "2 < PLD 2.03 B00", "3 > VTUN", "3 < STV0299B",
-                  "4 > c001", "4 < OK\\r\\n", "5 > RSTA", "5 < \\x12\\x00\\x00\\x00", "5 < 0123456789ABCDEFGH",
-                  "6 > S024", "6 < OK\\r\\n", "7 > CAPP", "7 < OK\\r\\n", "8 > UAPP", "8 < OK\\r\\n",
-                  "8 > (\\x00\\x00\\x00", "8 > [len 40]", "8 < OK\\r\\n"}));
+    EXPECT_EQ(SimTraceLines(simulator.Trace()), (std::vector<std::string>{"1 > VDSP",
+                                                                          "1 < NUV 1.16 A01",
+                                                                          "2 > VPLD",
+                                                                          "2 < PLD 2.03 B00",
+                                                                          "3 > VTUN",
+                                                                          "3 < STV0299B",
+                                                                          "4 > c001",
+                                                                          "4 < OK\\r\\n",
+                                                                          "5 > RSTA",
+                                                                          "5 < \\x12\\x00\\x00\\x00",
+                                                                          "5 < 0123456789ABCDEFGH",
+                                                                          "6 > S024",
+                                                                          "6 < OK\\r\\n",
+                                                                          "7 > CAPP",
+                                                                          "7 < OK\\r\\n",
+                                                                          "8 > UAPP",
+                                                                          "8 < OK\\r\\n",
+                                                                          "8 > (\\x00\\x00\\x00",
+                                                                          "8 > [len 40]",
+                                                                          "8 < OK\\r\\n"}));
     const sim::ModuleState state = simulator.State();
     EXPECT_EQ(state.flash[static_cast<int>(sim::FlashArea::AppCode)], data);
     EXPECT_EQ(state.channels[1].setCommands, std::vector<std::string>{"S024"});
@@ -102,7 +116,10 @@ TEST(PosixSimLine, LinksAreMadeReplacedAndRemoved) {
 
 TEST(PosixSimLine, LinkOverAPlainFileIsRefused) {
     SimTempDir dir;
-    { const int fd = ::open(dir.File("com1").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600); ::close(fd); }
+    {
+        const int fd = ::open(dir.File("com1").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        ::close(fd);
+    }
     sim::ModuleSimulator simulator(sim::Scenario{});
     EXPECT_THROW(simulator.LinkAsPort(dir.Path(), 1), std::system_error);
     EXPECT_TRUE(Exists(dir.File("com1")));

@@ -319,8 +319,8 @@ TEST(SimModel, UnknownCommandIsTracedCountedAndUnanswered) {
     ModelLine line;
     EXPECT_EQ(line.Send("ABCD"), Bytes{});
     EXPECT_EQ(line.Send("VTUN"), B("STV0299B"));
-    EXPECT_EQ(line.Model().Trace(), (std::vector<TraceEntry>{To(1, B("ABCD")), To(2, B("VTUN")),
-                                                             From(2, B("STV0299B"))}));
+    EXPECT_EQ(line.Model().Trace(),
+              (std::vector<TraceEntry>{To(1, B("ABCD")), To(2, B("VTUN")), From(2, B("STV0299B"))}));
 }
 
 TEST(SimModel, APausedPartialCommandIsDropped) {
@@ -360,8 +360,8 @@ TEST(SimModel, WholeSettingsReadTrace) {
 struct FaultCase {
     const char* name;
     Fault fault;
-    std::vector<Bytes> send;           // what the tool sends, in turn
-    Bytes expectedReply;               // everything the module sends
+    std::vector<Bytes> send; // what the tool sends, in turn
+    Bytes expectedReply;     // everything the module sends
     bool hangsUp = false;
     bool freezes = false;
 };
@@ -401,42 +401,77 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FaultCase{"PlainSilence", FaultOn("VDSP", FaultKind::Silence), {B("VDSP")}, {}},
         FaultCase{"PlainShort", FaultOn("VDSP", FaultKind::ShortReply, 5), {B("VDSP")}, B("NUV 1")},
-        FaultCase{"PlainWrong", With(FaultOn("VTUN", FaultKind::WrongReply), B("CE6313  ")), {B("VTUN")},
+        FaultCase{"PlainWrong",
+                  With(FaultOn("VTUN", FaultKind::WrongReply), B("CE6313  ")),
+                  {B("VTUN")},
                   B("CE6313  ")},
         FaultCase{"PlainRefuse", FaultOn("c000", FaultKind::RefuseBlock), {B("c000")}, B("<<\r\n")},
-        FaultCase{"PlainStop", FaultOn("VPLD", FaultKind::StopMidBlock, 3), {B("VPLD"), B("VTUN")}, B("PLD"), false,
+        FaultCase{"PlainStop",
+                  FaultOn("VPLD", FaultKind::StopMidBlock, 3),
+                  {B("VPLD"), B("VTUN")},
+                  B("PLD"),
+                  false,
                   true},
         FaultCase{"PlainHangUp", FaultOn("VPLD", FaultKind::HangUp, 2), {B("VPLD")}, B("PL"), true},
         FaultCase{"SyncSilence", FaultOn("?", FaultKind::Silence), {B("?"), B("VTUN")}, B("STV0299B")},
         FaultCase{"ReceiveSilence", FaultOn("RSTA", FaultKind::Silence), {B("RSTA")}, {}},
         FaultCase{"ReceiveShort", FaultOn("RSTA", FaultKind::ShortReply, 2), {B("RSTA")}, Bytes{10, 0}},
-        FaultCase{"ReceiveWrong", With(FaultOn("RSTA", FaultKind::WrongReply), B(">>\r\n")), {B("RSTA")},
+        FaultCase{"ReceiveWrong",
+                  With(FaultOn("RSTA", FaultKind::WrongReply), B(">>\r\n")),
+                  {B("RSTA")},
                   B(">>\r\n")},
         FaultCase{"ReceiveRefuse", FaultOn("RBLS", FaultKind::RefuseBlock), {B("RBLS")}, B("<<\r\n")},
-        FaultCase{"ReceiveStop", FaultOn("RSTA", FaultKind::StopMidBlock, 4), {B("RSTA")},
-                  Concat({LengthWord(10), B("SETT")}), false, true},
-        FaultCase{"ReceiveHangUp", FaultOn("RSTA", FaultKind::HangUp, 3), {B("RSTA")},
-                  Concat({LengthWord(10), B("SET")}), true},
+        FaultCase{"ReceiveStop",
+                  FaultOn("RSTA", FaultKind::StopMidBlock, 4),
+                  {B("RSTA")},
+                  Concat({LengthWord(10), B("SETT")}),
+                  false,
+                  true},
+        FaultCase{"ReceiveHangUp",
+                  FaultOn("RSTA", FaultKind::HangUp, 3),
+                  {B("RSTA")},
+                  Concat({LengthWord(10), B("SET")}),
+                  true},
         FaultCase{"RawShort", FaultOn("RFLT", FaultKind::ShortReply, 1000), {B("RFLT")}, Bytes(1000)},
         FaultCase{"RawRefuse", FaultOn("RFLT", FaultKind::RefuseBlock), {B("RFLT")}, B("<<\r\n")},
-        FaultCase{"RawStop", FaultOn("RFLT", FaultKind::StopMidBlock, 100), {B("RFLT")}, Bytes(100), false, true},
-        FaultCase{"SendSilenceTakesTheBlock", FaultOn("UPLD", FaultKind::Silence), {B("UPLD"), kUpload},
+        FaultCase{
+            "RawStop", FaultOn("RFLT", FaultKind::StopMidBlock, 100), {B("RFLT")}, Bytes(100), false, true},
+        FaultCase{"SendSilenceTakesTheBlock",
+                  FaultOn("UPLD", FaultKind::Silence),
+                  {B("UPLD"), kUpload},
                   B("OK\r\n")},
-        FaultCase{"SendShortTakesNoBlock", FaultOn("UPLD", FaultKind::ShortReply, 2), {B("UPLD"), B("VTUN")},
+        FaultCase{"SendShortTakesNoBlock",
+                  FaultOn("UPLD", FaultKind::ShortReply, 2),
+                  {B("UPLD"), B("VTUN")},
                   B("OKSTV0299B")},
-        FaultCase{"SendRefuseTakesNoBlock", FaultOn("UAPP", FaultKind::RefuseBlock), {B("UAPP"), B("VTUN")},
+        FaultCase{"SendRefuseTakesNoBlock",
+                  FaultOn("UAPP", FaultKind::RefuseBlock),
+                  {B("UAPP"), B("VTUN")},
                   B("<<\r\nSTV0299B")},
-        FaultCase{"SendFinalSilence", With(FaultOn("UPLD", FaultKind::Silence), {}, 0, true), {B("UPLD"), kUpload},
+        FaultCase{"SendFinalSilence",
+                  With(FaultOn("UPLD", FaultKind::Silence), {}, 0, true),
+                  {B("UPLD"), kUpload},
                   B("OK\r\n")},
-        FaultCase{"SendFinalWrong", With(FaultOn("WBLS", FaultKind::WrongReply), B("KO\r\n"), 0, true),
-                  {B("WBLS"), kUpload}, B("OK\r\nKO\r\n")},
-        FaultCase{"SendStop", FaultOn("UAPD", FaultKind::StopMidBlock, 4), {B("UAPD"), kUpload, B("VTUN")},
-                  B("OK\r\n"), false, true},
-        FaultCase{"SendHangUp", FaultOn("UAPD", FaultKind::HangUp, 5), {B("UAPD"), kUpload}, B("OK\r\n"), true},
-        FaultCase{"SendHangUpBeyondTheEnd", FaultOn("UAPD", FaultKind::HangUp, 99), {B("UAPD"), kUpload},
-                  B("OK\r\n"), true},
+        FaultCase{"SendFinalWrong",
+                  With(FaultOn("WBLS", FaultKind::WrongReply), B("KO\r\n"), 0, true),
+                  {B("WBLS"), kUpload},
+                  B("OK\r\nKO\r\n")},
+        FaultCase{"SendStop",
+                  FaultOn("UAPD", FaultKind::StopMidBlock, 4),
+                  {B("UAPD"), kUpload, B("VTUN")},
+                  B("OK\r\n"),
+                  false,
+                  true},
+        FaultCase{
+            "SendHangUp", FaultOn("UAPD", FaultKind::HangUp, 5), {B("UAPD"), kUpload}, B("OK\r\n"), true},
+        FaultCase{"SendHangUpBeyondTheEnd",
+                  FaultOn("UAPD", FaultKind::HangUp, 99),
+                  {B("UAPD"), kUpload},
+                  B("OK\r\n"),
+                  true},
         FaultCase{"ResetSilence", FaultOn("RST0", FaultKind::Silence), {B("RST0"), B("VDSP")}, {}},
-        FaultCase{"ResetWrong", With(FaultOn("RST0", FaultKind::WrongReply), B("NUVx")), {B("RST0")}, B("NUVx")}),
+        FaultCase{
+            "ResetWrong", With(FaultOn("RST0", FaultKind::WrongReply), B("NUVx")), {B("RST0")}, B("NUVx")}),
     [](const testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST(SimModel, DelayMovesTheReplyLater) {

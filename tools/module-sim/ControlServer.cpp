@@ -103,9 +103,13 @@ bool ControlServer::Serve(int stopFd) {
         }
         buffer.append(chunk, static_cast<std::size_t>(got));
         switch (HandleInput(client.Get(), buffer)) {
-        case Outcome::KeepOpen: break;
-        case Outcome::Close: client.Reset(); break;
-        case Outcome::Quit: return true;
+        case Outcome::KeepOpen:
+            break;
+        case Outcome::Close:
+            client.Reset();
+            break;
+        case Outcome::Quit:
+            return true;
         }
     }
 }
@@ -130,8 +134,10 @@ ControlServer::Outcome ControlServer::HandleInput(int client, std::string& buffe
         if (line.starts_with(kRestart)) {
             const std::string_view count = line.substr(kRestart.size());
             std::size_t length = 0;
-            const auto [last, parseError] = std::from_chars(count.data(), count.data() + count.size(), length);
-            if (parseError != std::errc{} || last != count.data() + count.size() || length > kLongestScenario) {
+            const auto [last, parseError] =
+                std::from_chars(count.data(), count.data() + count.size(), length);
+            if (parseError != std::errc{} || last != count.data() + count.size() ||
+                length > kLongestScenario) {
                 // The request's length is unknown, so what follows cannot be framed: drop the client.
                 SendAll(client, "ERR bad scenario length\n");
                 return Outcome::Close;

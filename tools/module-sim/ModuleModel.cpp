@@ -49,8 +49,10 @@ int DecimalValue(std::string_view digits) {
 }
 
 int UpperHexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -260,7 +262,8 @@ bool ModuleModel::HandleSetCommand(std::string_view command, Micros now, const F
     } else if (command.starts_with("LND") && UpperHexValue(command[3]) >= 0) {
         name = "LND";
         value = UpperHexValue(command[3]);
-    } else if (kNumericSetLetters.find(command[0]) != std::string_view::npos && IsDecimal(command.substr(1))) {
+    } else if (kNumericSetLetters.find(command[0]) != std::string_view::npos &&
+               IsDecimal(command.substr(1))) {
         name = std::string(1, command[0]);
         value = DecimalValue(command.substr(1));
     } else {
@@ -307,8 +310,8 @@ void ModuleModel::BeginBlockSend(BlockTarget target, std::size_t area, std::size
                                  const Fault* fault) {
     m_blockHasFault = false;
     if (fault != nullptr) {
-        const bool strikesCommandReply = !fault->finalReply && fault->kind != FaultKind::StopMidBlock &&
-                                         fault->kind != FaultKind::HangUp;
+        const bool strikesCommandReply =
+            !fault->finalReply && fault->kind != FaultKind::StopMidBlock && fault->kind != FaultKind::HangUp;
         if (strikesCommandReply) {
             Reply(ToBytes(kOk), now, fault);
             // After a refused, short or wrong answer the module takes no block: the tool gives up.
@@ -364,7 +367,8 @@ void ModuleModel::TakeBlockByte(std::uint8_t byte, Micros now) {
 }
 
 bool ModuleModel::StrikesBlockData() const {
-    return m_blockHasFault && (m_blockFault.kind == FaultKind::StopMidBlock || m_blockFault.kind == FaultKind::HangUp);
+    return m_blockHasFault &&
+           (m_blockFault.kind == FaultKind::StopMidBlock || m_blockFault.kind == FaultKind::HangUp);
 }
 
 // A strike beyond the block's end comes after its last byte, in place of the final reply.
@@ -412,8 +416,12 @@ void ModuleModel::FinishBlock(Micros now) {
         m_areaCleared[m_blockArea] = false;
         break;
     }
-    case BlockTarget::Wplp: SelectedChannel().wplp = std::move(m_blockData); break;
-    case BlockTarget::Wbls: SelectedChannel().wbls = std::move(m_blockData); break;
+    case BlockTarget::Wplp:
+        SelectedChannel().wplp = std::move(m_blockData);
+        break;
+    case BlockTarget::Wbls:
+        SelectedChannel().wbls = std::move(m_blockData);
+        break;
     }
     m_blockData.clear();
     Reply(ToBytes(kOk), now, fault);
@@ -425,11 +433,20 @@ void ModuleModel::Reply(Bytes reply, Micros at, const Fault* fault) {
         return;
     }
     switch (fault->kind) {
-    case FaultKind::Silence: return;
-    case FaultKind::ShortReply: Emit(Prefix(reply, fault->bytes), at); return;
-    case FaultKind::WrongReply: Emit(fault->reply, at); return;
-    case FaultKind::RefuseBlock: Emit(ToBytes(kRefusal), at); return;
-    case FaultKind::Delay: Emit(std::move(reply), at + std::chrono::milliseconds(fault->delayMs)); return;
+    case FaultKind::Silence:
+        return;
+    case FaultKind::ShortReply:
+        Emit(Prefix(reply, fault->bytes), at);
+        return;
+    case FaultKind::WrongReply:
+        Emit(fault->reply, at);
+        return;
+    case FaultKind::RefuseBlock:
+        Emit(ToBytes(kRefusal), at);
+        return;
+    case FaultKind::Delay:
+        Emit(std::move(reply), at + std::chrono::milliseconds(fault->delayMs));
+        return;
     case FaultKind::StopMidBlock:
         Emit(Prefix(reply, fault->bytes), at);
         Freeze(at, fault->delayMs);

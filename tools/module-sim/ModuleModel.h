@@ -59,7 +59,8 @@ private:
     const Fault* SelectFault(std::string_view command);
     bool HandleSetCommand(std::string_view command, Micros now, const Fault* fault);
     void HandleBlockReceive(Bytes data, Micros now, const Fault* fault);
-    void BeginBlockSend(BlockTarget target, std::size_t area, std::size_t capacity, Micros now, const Fault* fault);
+    void BeginBlockSend(BlockTarget target, std::size_t area, std::size_t capacity, Micros now,
+                        const Fault* fault);
     void TakeLengthWord(Micros now);
     void TakeBlockByte(std::uint8_t byte, Micros now);
     void FinishBlock(Micros now);

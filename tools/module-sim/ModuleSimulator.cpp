@@ -183,9 +183,7 @@ private:
         }
     }
 
-    Micros Since(Clock::time_point time) const {
-        return std::chrono::duration_cast<Micros>(time - m_origin);
-    }
+    Micros Since(Clock::time_point time) const { return std::chrono::duration_cast<Micros>(time - m_origin); }
     Clock::time_point At(Micros since) const {
         return since == Micros::max() ? Clock::time_point::max() : m_origin + since;
     }
@@ -282,7 +280,8 @@ private:
                     return true;
                 }
                 const std::int64_t byteNanos = kBitsPerByte * 1'000'000'000 / kBaud;
-                due = std::min<std::size_t>(due, 1 + static_cast<std::size_t>((now - first).count() / byteNanos));
+                due = std::min<std::size_t>(due,
+                                            1 + static_cast<std::size_t>((now - first).count() / byteNanos));
             } else if (start > now) {
                 wants.deadline = std::min(wants.deadline, start);
                 return true;
@@ -354,8 +353,8 @@ private:
         }
         if (count == 2 && (fds[1].revents & POLLIN)) {
             std::uint8_t buffer[kReadChunk];
-            const ssize_t got =
-                ::read(master, buffer, std::min(kReadChunk, kReadAhead - std::min(kReadAhead, m_inbox.size())));
+            const ssize_t got = ::read(
+                master, buffer, std::min(kReadChunk, kReadAhead - std::min(kReadAhead, m_inbox.size())));
             const Clock::time_point arrival = Clock::now();
             for (ssize_t i = 0; i < got; ++i) {
                 m_inbox.push_back(Received{buffer[i], arrival});

@@ -45,12 +45,24 @@ std::string EncodeBytes(std::span<const std::uint8_t> bytes) {
     out += '"';
     for (std::uint8_t byte : bytes) {
         switch (byte) {
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        default: out += static_cast<char>(byte); break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += static_cast<char>(byte);
+            break;
         }
     }
     out += '"';
@@ -66,9 +78,12 @@ std::string EncodeText(const std::string& text) {
 }
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -137,12 +152,24 @@ Bytes DecodeBytes(std::string_view value) {
             Fail("dangling backslash");
         }
         switch (value[i]) {
-        case 'r': out.push_back('\r'); break;
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case '0': out.push_back(0); break;
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '0':
+            out.push_back(0);
+            break;
+        case '"':
+            out.push_back('"');
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
         case 'x': {
             const int high = i + 1 < value.size() ? HexValue(value[i + 1]) : -1;
             const int low = i + 2 < value.size() ? HexValue(value[i + 2]) : -1;
@@ -153,7 +180,8 @@ Bytes DecodeBytes(std::string_view value) {
             i += 2;
             break;
         }
-        default: Fail(std::string("unknown escape \\") + value[i]);
+        default:
+            Fail(std::string("unknown escape \\") + value[i]);
         }
     }
     return out;
@@ -182,8 +210,10 @@ int DecodeInt(std::string_view value) {
 }
 
 bool DecodeFlag(std::string_view value) {
-    if (value == "1" || value == "true") return true;
-    if (value == "0" || value == "false") return false;
+    if (value == "1" || value == "true")
+        return true;
+    if (value == "0" || value == "false")
+        return false;
     Fail("not a flag: " + std::string(value));
 }
 
@@ -194,9 +224,9 @@ constexpr std::pair<SyncMode, std::string_view> kSyncModes[] = {
 };
 
 constexpr std::pair<FaultKind, std::string_view> kFaultKinds[] = {
-    {FaultKind::Silence, "Silence"},         {FaultKind::ShortReply, "ShortReply"},
-    {FaultKind::WrongReply, "WrongReply"},   {FaultKind::RefuseBlock, "RefuseBlock"},
-    {FaultKind::Delay, "Delay"},             {FaultKind::StopMidBlock, "StopMidBlock"},
+    {FaultKind::Silence, "Silence"},       {FaultKind::ShortReply, "ShortReply"},
+    {FaultKind::WrongReply, "WrongReply"}, {FaultKind::RefuseBlock, "RefuseBlock"},
+    {FaultKind::Delay, "Delay"},           {FaultKind::StopMidBlock, "StopMidBlock"},
     {FaultKind::HangUp, "HangUp"},
 };
 
@@ -205,7 +235,8 @@ constexpr std::string_view kAreaNames[] = {"Fpga", "AppData", "AppCode"};
 template <typename Enum, std::size_t N>
 std::string_view NameOf(const std::pair<Enum, std::string_view> (&table)[N], Enum value) {
     for (const auto& [entry, name] : table) {
-        if (entry == value) return name;
+        if (entry == value)
+            return name;
     }
     return "?";
 }
@@ -213,7 +244,8 @@ std::string_view NameOf(const std::pair<Enum, std::string_view> (&table)[N], Enu
 template <typename Enum, std::size_t N>
 Enum ValueOf(const std::pair<Enum, std::string_view> (&table)[N], std::string_view name) {
     for (const auto& [entry, entryName] : table) {
-        if (entryName == name) return entry;
+        if (entryName == name)
+            return entry;
     }
     Fail("unknown name: " + std::string(name));
 }
@@ -276,15 +308,24 @@ Fault ParseFault(const std::vector<std::string>& tokens) {
         }
         const std::string key = token.substr(0, equals);
         const std::string_view value = std::string_view(token).substr(equals + 1);
-        if (key == "kind") fault.kind = ValueOf(kFaultKinds, value);
-        else if (key == "atExchange") fault.atExchange = DecodeInt(value);
-        else if (key == "command") fault.command = DecodeText(value);
-        else if (key == "occurrence") fault.occurrence = DecodeInt(value);
-        else if (key == "bytes") fault.bytes = DecodeInt(value);
-        else if (key == "reply") fault.reply = DecodeBytes(value);
-        else if (key == "delayMs") fault.delayMs = DecodeInt(value);
-        else if (key == "finalReply") fault.finalReply = DecodeFlag(value);
-        else Fail("unknown fault field: " + key);
+        if (key == "kind")
+            fault.kind = ValueOf(kFaultKinds, value);
+        else if (key == "atExchange")
+            fault.atExchange = DecodeInt(value);
+        else if (key == "command")
+            fault.command = DecodeText(value);
+        else if (key == "occurrence")
+            fault.occurrence = DecodeInt(value);
+        else if (key == "bytes")
+            fault.bytes = DecodeInt(value);
+        else if (key == "reply")
+            fault.reply = DecodeBytes(value);
+        else if (key == "delayMs")
+            fault.delayMs = DecodeInt(value);
+        else if (key == "finalReply")
+            fault.finalReply = DecodeFlag(value);
+        else
+            Fail("unknown fault field: " + key);
     }
     return fault;
 }
@@ -296,10 +337,14 @@ void AppendIdentification(std::string& out, std::string_view prefix, const Ident
 }
 
 bool ParseIdentificationField(Identification& id, std::string_view field, std::string_view value) {
-    if (field == "dsp") id.dsp = DecodeText(value);
-    else if (field == "pld") id.pld = DecodeText(value);
-    else if (field == "tuner") id.tuner = DecodeText(value);
-    else return false;
+    if (field == "dsp")
+        id.dsp = DecodeText(value);
+    else if (field == "pld")
+        id.pld = DecodeText(value);
+    else if (field == "tuner")
+        id.tuner = DecodeText(value);
+    else
+        return false;
     return true;
 }
 
@@ -310,10 +355,14 @@ void AppendContent(std::string& out, const std::string& prefix, const ChannelCon
 }
 
 bool ParseContentField(ChannelContent& content, std::string_view field, std::string_view value) {
-    if (field == "settings") content.settings = DecodeBytes(value);
-    else if (field == "bls") content.bls = DecodeBytes(value);
-    else if (field == "filter") content.filter = DecodeBytes(value);
-    else return false;
+    if (field == "settings")
+        content.settings = DecodeBytes(value);
+    else if (field == "bls")
+        content.bls = DecodeBytes(value);
+    else if (field == "filter")
+        content.filter = DecodeBytes(value);
+    else
+        return false;
     return true;
 }
 
@@ -362,7 +411,8 @@ Scenario ParseScenario(std::string_view text) {
             ParseIdentificationField(scenario.identification, key.substr(15), value)) {
             return;
         }
-        if (key.starts_with("afterReset.") && ParseIdentificationField(scenario.afterReset, key.substr(11), value)) {
+        if (key.starts_with("afterReset.") &&
+            ParseIdentificationField(scenario.afterReset, key.substr(11), value)) {
             return;
         }
         if (const int channel = ChannelKey(key, field); channel >= 0) {
@@ -371,13 +421,20 @@ Scenario ParseScenario(std::string_view text) {
             }
             return;
         }
-        if (key == "sync") scenario.sync = ValueOf(kSyncModes, value);
-        else if (key == "resetReply") scenario.resetReply = DecodeBytes(value);
-        else if (key == "restartMs") scenario.restartMs = DecodeInt(value);
-        else if (key == "eraseMs") scenario.eraseMs = DecodeInt(value);
-        else if (key == "blockReceiveLength") scenario.blockReceiveLength = DecodeInt(value);
-        else if (key == "paced") scenario.paced = DecodeFlag(value);
-        else Fail("unknown key: " + std::string(key));
+        if (key == "sync")
+            scenario.sync = ValueOf(kSyncModes, value);
+        else if (key == "resetReply")
+            scenario.resetReply = DecodeBytes(value);
+        else if (key == "restartMs")
+            scenario.restartMs = DecodeInt(value);
+        else if (key == "eraseMs")
+            scenario.eraseMs = DecodeInt(value);
+        else if (key == "blockReceiveLength")
+            scenario.blockReceiveLength = DecodeInt(value);
+        else if (key == "paced")
+            scenario.paced = DecodeFlag(value);
+        else
+            Fail("unknown key: " + std::string(key));
     });
     return scenario;
 }
@@ -401,9 +458,9 @@ std::vector<TraceEntry> ParseTrace(std::string_view text) {
         if (tokens.size() != 4 || (tokens[1] != ">" && tokens[1] != "<")) {
             Fail("bad trace line starting with: " + tokens[0]);
         }
-        trace.push_back(TraceEntry{DecodeInt(tokens[0]),
-                                   tokens[1] == ">" ? Direction::ToModule : Direction::FromModule,
-                                   DecodeBytes(tokens[3]), std::chrono::microseconds(DecodeNumber(tokens[2]))});
+        trace.push_back(
+            TraceEntry{DecodeInt(tokens[0]), tokens[1] == ">" ? Direction::ToModule : Direction::FromModule,
+                       DecodeBytes(tokens[3]), std::chrono::microseconds(DecodeNumber(tokens[2]))});
     });
     return trace;
 }
@@ -453,12 +510,18 @@ ModuleState ParseState(std::string_view text) {
                 return;
             }
             ExpectArgs(tokens, 1);
-            if (ParseContentField(channel.content, field, tokens[1])) return;
-            if (field == "setCommand") channel.setCommands.push_back(DecodeText(tokens[1]));
-            else if (field == "filterBit") channel.filterBitsAdded.push_back(DecodeInt(tokens[1]));
-            else if (field == "wbls") channel.wbls = DecodeBytes(tokens[1]);
-            else if (field == "wplp") channel.wplp = DecodeBytes(tokens[1]);
-            else Fail("unknown key: " + std::string(key));
+            if (ParseContentField(channel.content, field, tokens[1]))
+                return;
+            if (field == "setCommand")
+                channel.setCommands.push_back(DecodeText(tokens[1]));
+            else if (field == "filterBit")
+                channel.filterBitsAdded.push_back(DecodeInt(tokens[1]));
+            else if (field == "wbls")
+                channel.wbls = DecodeBytes(tokens[1]);
+            else if (field == "wplp")
+                channel.wplp = DecodeBytes(tokens[1]);
+            else
+                Fail("unknown key: " + std::string(key));
             return;
         }
         ExpectArgs(tokens, 1);
@@ -478,12 +541,18 @@ ModuleState ParseState(std::string_view text) {
                 return;
             }
         }
-        if (key == "settingsClears") state.settingsClears = DecodeInt(value);
-        else if (key == "resets") state.resets = DecodeInt(value);
-        else if (key == "commits") state.commits = DecodeInt(value);
-        else if (key == "selectedChannel") state.selectedChannel = DecodeInt(value);
-        else if (key == "hungUp") state.hungUp = DecodeFlag(value);
-        else Fail("unknown key: " + std::string(key));
+        if (key == "settingsClears")
+            state.settingsClears = DecodeInt(value);
+        else if (key == "resets")
+            state.resets = DecodeInt(value);
+        else if (key == "commits")
+            state.commits = DecodeInt(value);
+        else if (key == "selectedChannel")
+            state.selectedChannel = DecodeInt(value);
+        else if (key == "hungUp")
+            state.hungUp = DecodeFlag(value);
+        else
+            Fail("unknown key: " + std::string(key));
     });
     return state;
 }
