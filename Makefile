@@ -45,8 +45,11 @@ bench: deps build/bench/CMakeCache.txt
 	cmake --build build/bench -j$(JOBS)
 	scripts/run-benchmarks build/bench
 
-demo:
-	@echo "make demo: the window comes with a later change; nothing to run yet."
+# The Windows program and the simulator only, then the program under Wine against it (scripts/demo).
+demo: deps build/native/CMakeCache.txt build/windows/CMakeCache.txt
+	cmake --build build/native -j$(JOBS) --target qam-module-sim
+	cmake --build build/windows -j$(JOBS) --target QamUpdate
+	scripts/demo
 
 clean:
 	rm -rf build
