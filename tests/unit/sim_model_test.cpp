@@ -163,6 +163,15 @@ TEST(SimModel, BlockReceiveLengthOverridesTheContent) {
     }
 }
 
+TEST(SimModel, WildBlockReceiveLengthIsServedAtSixteenMegabytes) {
+    Scenario scenario;
+    scenario.blockReceiveLength = 0x7FFFFFFF;
+    ModelLine line(scenario);
+    const Bytes reply = line.Send("RSTA");
+    ASSERT_EQ(reply.size(), 4u + (16u << 20));
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), LengthWord(16u << 20));
+}
+
 TEST(SimModel, BlockReceiveLengthZeroSendsJustTheZeroWord) {
     Scenario scenario;
     scenario.blockReceiveLength = 0;

@@ -20,6 +20,8 @@ constexpr std::size_t kCommandLength = 4;
 constexpr Micros kFramingGap = std::chrono::milliseconds(1000);
 
 constexpr std::size_t kFlashCapacity = 0x40000;
+// A wild blockReceiveLength must not take the simulator's memory: longer blocks are served this long.
+constexpr std::size_t kLongestServedBlock = 16u << 20;
 constexpr std::size_t kChannelBlockCapacity = 256;
 constexpr int kFilterBits = 8192;
 
@@ -200,7 +202,7 @@ void ModuleModel::HandleCommand(Micros now) {
     } else if (command == "RSTA" || command == "RBLS") {
         Bytes data;
         if (m_scenario.blockReceiveLength >= 0) {
-            data.resize(static_cast<std::size_t>(m_scenario.blockReceiveLength));
+            data.resize(std::min(static_cast<std::size_t>(m_scenario.blockReceiveLength), kLongestServedBlock));
             for (std::size_t i = 0; i < data.size(); ++i) {
                 data[i] = static_cast<std::uint8_t>(i);
             }
