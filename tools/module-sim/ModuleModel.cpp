@@ -202,7 +202,8 @@ void ModuleModel::HandleCommand(Micros now) {
     } else if (command == "RSTA" || command == "RBLS") {
         Bytes data;
         if (m_scenario.blockReceiveLength >= 0) {
-            data.resize(std::min(static_cast<std::size_t>(m_scenario.blockReceiveLength), kLongestServedBlock));
+            data.resize(
+                std::min(static_cast<std::size_t>(m_scenario.blockReceiveLength), kLongestServedBlock));
             for (std::size_t i = 0; i < data.size(); ++i) {
                 data[i] = static_cast<std::uint8_t>(i);
             }
