@@ -84,6 +84,7 @@ typedef struct tagMSG {
 
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
+#define WM_QUERYENDSESSION 0x0011
 #define WM_ICONERASEBKGND 0x0027
 #define WM_QUERYDRAGICON 0x0037
 #define WM_SETICON 0x0080

@@ -66,6 +66,7 @@ constexpr fw::MessageMapEntry updaterEntries[] = {
     fw::OnCommand<&CUpdaterDialog::SelectUpdateFile>(IDC_SELECT_FILE),
     fw::OnCommand<&CUpdaterDialog::OnSearchModule>(IDC_SEARCH_MODULE),
     fw::OnCommand<&CUpdaterDialog::OnKeepSettings>(IDC_KEEP_SETTINGS),
+    fw::OnMessage<&CUpdaterDialog::OnQueryEndSession>(WM_QUERYENDSESSION),
 };
 } // namespace
 
@@ -171,6 +172,11 @@ BOOL CUpdaterDialog::OnInitDialog() {
 }
 
 void CUpdaterDialog::OnCancel() {
+    // Met inside the update's transfers or reset wait, or the factory defaults' box: the window
+    // stays and the command goes on.
+    if (CloseRefused()) {
+        return;
+    }
     ShutDown();
 }
 

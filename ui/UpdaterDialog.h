@@ -48,6 +48,10 @@ public:
     void OnKeepSettings();
     void OnPaint();
     LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
+    // The system's shutdown query: refused while the update or the factory defaults run.
+    LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    // TRUE while the update or the factory defaults run: a close request then changes nothing.
+    BOOL CloseRefused() const;
 
     static constexpr std::size_t LAST_DIRECTORY_BYTES = 261; // 260 and room for the terminator
     static constexpr std::size_t TOOLTIP_SLOTS = 8;
@@ -76,4 +80,19 @@ public:
     CWnd m_statusLine;
 
     static const fw::MessageMap messageMap;
+
+private:
+    // Marks the run of a command that a close request must not interrupt.
+    class CommandRun {
+    public:
+        explicit CommandRun(CUpdaterDialog& dialog);
+        ~CommandRun();
+        CommandRun(const CommandRun&) = delete;
+        CommandRun& operator=(const CommandRun&) = delete;
+
+    private:
+        CUpdaterDialog& m_dialog;
+    };
+
+    int m_commandsRunning = 0;
 };
