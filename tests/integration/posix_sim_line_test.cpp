@@ -347,5 +347,18 @@ TEST(PosixSimLine, SimulatorControlLinksComThreeInItsOwnPortsDirectory) {
     EXPECT_FALSE(Exists(directory));
 }
 
+TEST(PosixSimLine, SimulatorControlRemovesLinksATestLeftInItsDirectory) {
+    std::string directory;
+    {
+        std::unique_ptr<SimulatorControl> control = StartSimulator(sim::Scenario{});
+        directory = link::PortsDirectory();
+        sim::SilentLine silent;
+        silent.LinkAsPort(directory, 1);
+        control.reset();
+        EXPECT_FALSE(Exists(directory));
+    }
+    EXPECT_FALSE(Exists(directory));
+}
+
 } // namespace
 } // namespace qam::test

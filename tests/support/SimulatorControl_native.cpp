@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -25,7 +27,20 @@ public:
         }
         m_path = pattern;
     }
-    ~TemporaryPortsDirectory() { ::rmdir(m_path.c_str()); }
+    ~TemporaryPortsDirectory() {
+        // A test may have linked lines of its own here (silent ports) that outlive this object.
+        if (DIR* dir = ::opendir(m_path.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string path = m_path + "/" + entry->d_name;
+                struct stat status {};
+                if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+                    ::unlink(path.c_str());
+                }
+            }
+            ::closedir(dir);
+        }
+        ::rmdir(m_path.c_str());
+    }
     TemporaryPortsDirectory(const TemporaryPortsDirectory&) = delete;
     TemporaryPortsDirectory& operator=(const TemporaryPortsDirectory&) = delete;
 
