@@ -1,3 +1,4 @@
+#include "framework/Clock.h"
 #include "framework/WinApp.h"
 #include "tests/unit/WindowHarness.h"
 #include "ui/UpdaterApp.h"
@@ -88,6 +89,26 @@ TEST_F(StartupTest, InitInstanceReportsThatNoApplicationIsLeftRunning) {
     Desktop().Operate([] { Desktop().CloseBox(Desktop().ActiveDialog()); });
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(AfxGetApp(), &app);
+}
+
+} // namespace
+
+namespace {
+
+TEST(FrameworkClock, CountsWholeSecondsFromTheDesktopsClock) {
+    headless::Desktop& desktop = headless::Desktop::Instance();
+    desktop.Reset();
+    std::int64_t now = 10;
+    desktop.SetClock([&now] { return now; });
+    std::vector<std::int64_t> read;
+    for (std::int64_t at : {10, 10, 11, 19}) {
+        now = at;
+        read.push_back(fw::CurrentTimeSeconds());
+    }
+    EXPECT_EQ(read, (std::vector<std::int64_t>{10, 10, 11, 19}));
+    desktop.Reset();
+    // Without a clock set, the system's: some time after 2020.
+    EXPECT_GT(fw::CurrentTimeSeconds(), 1577836800);
 }
 
 } // namespace
