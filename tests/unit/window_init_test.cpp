@@ -390,6 +390,8 @@ TEST_F(InitTest, MessageMapRoutesTheButtonsInOrder) {
         {WM_COMMAND, IDC_SELECT_FILE},
         {WM_COMMAND, IDC_SEARCH_MODULE},
         {WM_COMMAND, IDC_KEEP_SETTINGS},
+        // Refuses the system's shutdown while an update or the factory defaults run.
+        {WM_QUERYENDSESSION, 0},
     };
     std::vector<std::pair<UINT, UINT>> entries;
     for (const fw::MessageMapEntry& e : map.entries) {
