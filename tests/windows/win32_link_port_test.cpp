@@ -21,6 +21,9 @@ namespace win32 = qam::link::win32;
 
 constexpr int kBaud = 115200;
 constexpr int kMissingPort = 7; // no link in the prefix's dosdevices
+// Wine takes and drops a few descriptors of its own while a program runs; a device left held by
+// each of hundreds of opens would show far above this.
+constexpr int kWineDescriptorSlack = 32;
 
 int NotSerialPort() {
     const char* value = std::getenv("QAM_TEST_NOT_SERIAL_COM");
@@ -200,7 +203,7 @@ TEST_F(Win32Port, DeviceThatIsNoSerialPortIsReleasedWhenOpenFails) {
     // Each attempt got as far as the device and failed in a later step (Wine refuses its queue sizes).
     EXPECT_EQ(win32::Record().devicesOpened, opened + 200);
     EXPECT_EQ(win32::Record().handlesOpen, handles);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_LE(OpenDescriptors(), descriptors + kWineDescriptorSlack);
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -243,7 +246,7 @@ TEST_F(Win32PortOnModule, OneEventServesEveryOpenOfTheDevice) {
     }
     // The device's end releases its event.
     EXPECT_EQ(win32::Record().eventsAlive, 0);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_LE(OpenDescriptors(), descriptors + kWineDescriptorSlack);
     EXPECT_TRUE(Boxes().empty());
 }
 
