@@ -27,3 +27,14 @@ qam_start_xvfb() {
 qam_screenshot() {
     import -window root "$1"
 }
+
+# Wine's own TrueType fonts (fonts-wine) in the prefix: Debian's Wine does not find them in
+# /usr/share/wine/fonts by itself, and without Marlett the caption buttons show letters.
+qam_wine_add_fonts() {
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+    mkdir -p "$fonts"
+    for font in /usr/share/wine/fonts/*.ttf; do
+        [ -f "$font" ] && ln -sfn "$font" "$fonts/$(basename "$font")"
+    done
+    return 0
+}
