@@ -37,6 +37,7 @@ void Desktop::Reset() {
     m_windows.clear();
     m_boxAnswers.clear();
     m_strictBoxes = false;
+    m_standingAnswers.clear();
     m_boxes.clear();
     m_posted.clear();
     m_operator.clear();
@@ -232,6 +233,8 @@ int Desktop::ShowBox(HWND owner, const char* text, const char* caption, UINT typ
         if (scripted.text && *scripted.text != text) {
             Fail("box \"" + std::string(text) + "\" shown where \"" + *scripted.text + "\" was expected");
         }
+    } else if (const auto standing = m_standingAnswers.find(text); standing != m_standingAnswers.end()) {
+        answer = standing->second;
     } else if (m_strictBoxes || !IsOkOnly(type)) {
         Fail("unexpected box \"" + std::string(text) + "\" (caption \"" + caption + "\")");
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -123,6 +124,9 @@ public:
     void ScriptBox(std::string text, int answer);
     // Strict: a box without a scripted answer is a failure (it is still answered and recorded).
     void SetStrictBoxes(bool strict) { m_strictBoxes = strict; }
+    // A standing answer for every box with this text, taken when no scripted answer is left: for
+    // runs whose other boxes (the link's) cannot be known in advance.
+    void AnswerAlways(std::string text, int answer) { m_standingAnswers[std::move(text)] = answer; }
     const std::vector<Box>& Boxes() const { return m_boxes; }
     int ShowBox(HWND owner, const char* text, const char* caption, UINT type);
 
@@ -187,6 +191,7 @@ private:
     };
     std::deque<ScriptedBox> m_boxAnswers;
     bool m_strictBoxes = false;
+    std::map<std::string, int> m_standingAnswers;
     std::vector<Box> m_boxes;
     std::deque<Posted> m_posted;
     std::deque<std::function<void()>> m_operator;
