@@ -1,8 +1,14 @@
 #ifdef _WIN32
 #include "framework/win32/Windows.h"
+#else
+#include <sys/resource.h>
 #endif
 
 #include "tests/support/Platform.h"
+
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace qam::test {
 
@@ -13,10 +19,58 @@ bool RunningUnderWine() {
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+long long ProcessCpuMilliseconds() {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<long long>((ticks(kernel) + ticks(user)) / 10000);
+}
+
+int OpenDescriptorCount() {
+    WIN32_FIND_DATAA entry;
+    const HANDLE find = ::FindFirstFileA("Z:\\proc\\self\\fd\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int count = 0;
+    do {
+        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0) {
+            ++count;
+        }
+    } while (::FindNextFileA(find, &entry));
+    ::FindClose(find);
+    return count;
+}
+
 #else
 
 bool RunningUnderWine() {
     return false;
+}
+
+long long ProcessCpuMilliseconds() {
+    rusage usage{};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0) {
+        return 0;
+    }
+    const auto ms = [](const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+int OpenDescriptorCount() {
+    std::error_code error;
+    int count = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error)) {
+        ++count;
+    }
+    return error ? -1 : count;
 }
 
 #endif

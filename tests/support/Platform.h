@@ -7,4 +7,12 @@ namespace qam::test {
 // hold on Windows but not under Wine (exclusive opening of a COM port) skip with that reason.
 bool RunningUnderWine();
 
+// The CPU time the process has used so far, user and kernel, in milliseconds: a run that waits
+// must not spin.
+long long ProcessCpuMilliseconds();
+
+// The process's open descriptors as the host sees them (/proc/self/fd; under Wine through
+// Z:\proc\self\fd, since GetProcessHandleCount answers 0 there); -1 when they cannot be counted.
+int OpenDescriptorCount();
+
 } // namespace qam::test
