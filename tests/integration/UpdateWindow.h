@@ -84,8 +84,16 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         headless::Host::Instance().Reset();
+        // The clock moves a second when the window waits for it, and one every thousand readings:
+        // a wait that polled instead of sleeping would still end, after thousands of readings.
         m_seconds = kClockStart;
-        Desktop().SetClock([this] { return m_seconds; });
+        m_readings = 0;
+        Desktop().SetClock([this] {
+            if (++m_readings % 1000 == 0) {
+                ++m_seconds;
+            }
+            return m_seconds;
+        });
         headless::Host::Instance().SetNextSecond([this] {
             std::this_thread::sleep_for(kSecondTakes);
             ++m_seconds;
@@ -173,6 +181,7 @@ protected:
 
     std::unique_ptr<SimulatorControl> m_sim;
     std::int64_t m_seconds = kClockStart;
+    std::int64_t m_readings = 0;
     std::filesystem::path m_dir;
 };
 
