@@ -327,6 +327,17 @@ std::vector<Exchange> Sample(const std::vector<Exchange>& all, int every) {
     return picked;
 }
 
+// Natively the count is exact; Wine opens and closes descriptors of its own as it goes, far
+// fewer than one a run would leak.
+void ExpectNoDescriptorGrowth(int before, int after) {
+    ASSERT_GE(before, 0);
+    if (qam::test::RunningUnderWine()) {
+        EXPECT_LE(after, before + 8) << "descriptors before " << before << ", after " << after;
+    } else {
+        EXPECT_EQ(after, before);
+    }
+}
+
 class ProofSweepTest : public qam::test::UpdateWindowTest {
 protected:
     void Fresh() {
@@ -448,8 +459,6 @@ class FaultSweepTest : public ProofSweepTest, public ::testing::WithParamInterfa
 TEST_P(FaultSweepTest, EveryExchangeFailsAsItsStepSays) {
     const SweepParam param = GetParam();
     qam::test::ScopedTimeoutScale fast(1, kScaleDenominator);
-    const int descriptorsBefore = OpenDescriptors();
-
     const Seen clean = RunCommand(param.command, {});
     // The clean run: only the reset question of the factory-defaults command, and success.
     ASSERT_EQ(clean.boxes.size(), param.command == Command::Defaults ? 1u : 0u);
@@ -463,6 +472,9 @@ TEST_P(FaultSweepTest, EveryExchangeFailsAsItsStepSays) {
         return param.command == Command::Search ? e.step != Step::StartSearch : e.step == Step::StartSearch;
     });
     ASSERT_FALSE(exchanges.empty());
+    // Counted after the clean run, once everything has been used a first time.
+    m_sim.reset();
+    const int descriptorsBefore = OpenDescriptors();
     // A silent bitmap read waits 50 ms a byte; make check leaves those two long runs to make proof.
     const bool full = qam::test::ProofFull();
     const std::string name = std::string(param.command == Command::Update     ? "sweep-update-"
@@ -535,7 +547,7 @@ TEST_P(FaultSweepTest, EveryExchangeFailsAsItsStepSays) {
         }
     }
     m_sim.reset();
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "descriptors after the sweep";
+    ExpectNoDescriptorGrowth(descriptorsBefore, OpenDescriptors());
     m_tally.Note(name, "fd_before=" + std::to_string(descriptorsBefore) + " fd_after=" + std::to_string(OpenDescriptors()));
 }
 
