@@ -26,10 +26,12 @@ using Nanos = std::chrono::nanoseconds;
 // 11 bits a byte (start, 8 data, parity, stop) at 115200 baud.
 constexpr std::int64_t kBitsPerByte = 11;
 constexpr std::int64_t kBaud = 115200;
-// How many received bytes the line thread holds before it stops reading. Bytes are stamped when
-// read, so the thread reads whatever comes (more than any block) to keep those stamps true; a
-// module that takes nothing (frozen) stops reading altogether.
-constexpr std::size_t kReadAhead = 1u << 20;
+// How many received bytes the line thread holds before it stops reading, as a port's receive
+// queue: beyond it the terminal fills and the tool's writes wait, as they wait for a real line.
+// Bytes are stamped when read; one that waited behind a full queue is taken by the schedule of
+// those before it all the same, so the stamps stay true where they count. A module that takes
+// nothing (frozen) stops reading altogether.
+constexpr std::size_t kReadAhead = 4096;
 constexpr std::size_t kReadChunk = 4096;
 // The longest the line thread sleeps without looking at its wake-up pipe.
 constexpr Nanos kLongestWait = std::chrono::milliseconds(500);
