@@ -152,12 +152,30 @@ qam_start_simulator() {
     export QAM_SIM_CONTROL_PORT
 }
 
-# Stops the prefix's server and every Wine process of the prefix with it.
+# The name of the prefix's server directory: Wine's server-<device>-<inode> of the prefix, in hex.
+qam_wine_server_dir_name() {
+    local device inode
+    device=$(stat -c %D "$1" 2>/dev/null) || return 1
+    inode=$(stat -c %i "$1" 2>/dev/null) || return 1
+    printf 'server-%x-%x\n' "0x$device" "$inode"
+}
+
+# Stops the prefix's server and every Wine process of the prefix with it, then removes the
+# server's directory, which this Wine makes as ${TMPDIR:-/tmp}/wine-XXXXXX/server-... and leaves.
 qam_wine_stop() {
     if [ "$QAM_WINE_SERVER_STARTED" = 1 ] && [ -n "${WINEPREFIX:-}" ]; then
+        local name dir
+        name=$(qam_wine_server_dir_name "$WINEPREFIX") || name=""
         wineserver -k 2>/dev/null || true
         timeout 20 wineserver -w 2>/dev/null || true
         QAM_WINE_SERVER_STARTED=0
+        if [ -n "$name" ]; then
+            for dir in "${TMPDIR:-/tmp}"/wine-*/"$name"; do
+                [ -d "$dir" ] || continue
+                rm -rf "$dir"
+                rmdir "$(dirname "$dir")" 2>/dev/null || true
+            done
+        fi
     fi
 }
 
