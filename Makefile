@@ -53,7 +53,7 @@ bench: deps build/bench/CMakeCache.txt
 
 # The Windows program and the simulator only, then the program under Wine against it (scripts/demo).
 demo: deps build/native/CMakeCache.txt build/windows/CMakeCache.txt
-	cmake --build build/native -j$(JOBS) --target qam-module-sim
+	cmake --build build/native -j$(JOBS) --target qam-module-sim qamfile
 	cmake --build build/windows -j$(JOBS) --target QamUpdate
 	scripts/demo
 
