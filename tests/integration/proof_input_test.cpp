@@ -276,6 +276,53 @@ TEST_F(ProofInputTest, AHangUpIsReportedInBoundedTimeWithoutSpinning) {
     }
 }
 
+// ---- repeated scans ----
+
+// Scans over missing ports and the module, on both builds: under Wine the descriptors are counted
+// as the host sees them (Z:\\proc\\self\\fd), since GetProcessHandleCount answers 0 there.
+TEST_F(ProofInputTest, RepeatedScansLeaveNoDescriptorBehind) {
+    Fresh();
+    m_sim = qam::test::StartSimulator(Module());
+    const int module = m_sim->Port();
+    Registry().Put(qam::test::kRegistryKey, "LastCOM", RegistryValue::Dword(static_cast<DWORD>(module + 1)));
+    Registry().Put(qam::test::kRegistryKey, "PrefCOM", RegistryValue::Dword(1));
+    const int scans = qam::test::ProofFull() ? 1000 : 50;
+    const milliseconds bound(10000);
+    CUpdaterDialog dialog;
+    int baseline = -1;
+    int latest = -1;
+    auto last = std::chrono::steady_clock::now();
+    std::vector<std::function<void()>> steps;
+    for (int scan = 0; scan < scans; ++scan) {
+        steps.push_back([&, scan] {
+            {
+                ProofCase proof(m_tally, "scan-repeated");
+                const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - last);
+                EXPECT_EQ(dialog.m_search.foundPort, module) << "scan " << scan;
+                latest = qam::test::OpenDescriptorCount();
+                if (scan == 1) {
+                    baseline = latest; // after Wine's own first use of everything
+                }
+                if (scan > 1) {
+                    EXPECT_LE(latest, baseline + (qam::test::RunningUnderWine() ? 8 : 0)) << "scan " << scan;
+                    EXPECT_LE(took.count(), bound.count()) << "scan " << scan;
+                    m_tally.Record("scan-repeated-bound", took <= bound, took, bound);
+                }
+            }
+            // Each scan from port 1 again: the missing ports first, then the module.
+            dialog.m_search.preferredPort = 1;
+            last = std::chrono::steady_clock::now();
+            Desktop().Click(dialog.GetDlgItem(IDC_SEARCH_MODULE).m_hWnd);
+        });
+    }
+    Run(dialog, steps);
+    EXPECT_TRUE(Desktop().Boxes().empty());
+    if (!qam::test::RunningUnderWine()) {
+        EXPECT_EQ(latest, baseline);
+    }
+    m_tally.Note("scan-repeated", "fd_before=" + std::to_string(baseline) + " fd_after=" + std::to_string(latest));
+}
+
 // ---- hostile registry values ----
 
 struct RegistryCase {
