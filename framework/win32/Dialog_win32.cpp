@@ -1,6 +1,7 @@
 #include "framework/win32/Windows.h"
 
 #include "framework/Dialog.h"
+#include "framework/WaitCursor.h"
 
 #include <vector>
 
@@ -102,6 +103,13 @@ bool AnswersDirectly(UINT message) {
     }
 }
 
+// While a command runs, the pointer over the window keeps the wait cursor: the platform would put
+// the class's arrow back at every mouse move that a transfer's draining of the queue dispatches.
+// Not while a box of the command's is up: that one waits for the operator.
+bool KeepsWaitCursor(HWND window) {
+    return fw::WaitCursorCount() > 0 && ::GetLastActivePopup(window) == window;
+}
+
 // Hands every message to the CDialog that created the window; nothing thrown gets past here.
 INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     CDialog* dialog = nullptr;
@@ -114,6 +122,11 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     }
     if (dialog == nullptr) {
         return FALSE;
+    }
+    if (message == WM_SETCURSOR && KeepsWaitCursor(window)) {
+        fw::RestoreWaitCursor();
+        ::SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     }
     try {
         RECT before{};

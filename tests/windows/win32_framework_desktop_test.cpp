@@ -1,5 +1,6 @@
 #include "framework/win32/Windows.h"
 
+#include "framework/Dialog.h"
 #include "framework/MessagePump.h"
 #include "framework/WaitCursor.h"
 #include "framework/Wnd.h"
@@ -10,7 +11,7 @@
 #include <vector>
 
 // The Win32 backend's window calls on real windows of this thread: texts, enabling, child lookup,
-// progress messages and the draining of the queue between block pieces.
+// progress messages, the draining of the queue between block pieces and the wait cursor.
 namespace {
 
 constexpr int kStatusId = 1005;
@@ -143,6 +144,88 @@ TEST_F(Win32Desktop, WaitCursorShowsWhileTheCountIsAboveZero) {
         EXPECT_EQ(::GetCursor(), wait);
     }
     EXPECT_EQ(::GetCursor(), arrow);
+}
+
+// A dialog that, once its loop runs, moves the pointer over itself as the operator would in the
+// middle of a command: a transfer's draining of the queue dispatches exactly these WM_SETCURSOR.
+constexpr UINT kProbeCursor = WM_APP + 8;
+constexpr UINT_PTR kBoxShownTimer = 1;
+constexpr const char* kBoxCaption = "probe box";
+constexpr fw::DialogItem kCursorProbeItems[] = {
+    {IDCANCEL, "Button", "Close", 10, 10, 50, 14, WS_VISIBLE | WS_TABSTOP, 0},
+};
+constexpr fw::DialogTemplate kCursorProbeTemplate{
+    900, "cursor probe", 0, 0, 120, 60, DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION, 0, "MS Shell Dlg", 8,
+    kCursorProbeItems};
+
+class CursorProbe : public CDialog {
+public:
+    CursorProbe() : CDialog(kCursorProbeTemplate) {}
+    const fw::MessageMap* GetMessageMap() const override;
+    static const fw::MessageMap messageMap;
+
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        PostMessage(kProbeCursor);
+        return TRUE;
+    }
+
+    void Probe() {
+        Moved(HTCLIENT); // no command runs
+        {
+            CWaitCursor command;
+            Moved(HTCLIENT);
+            EnableWindow(FALSE); // as the update holds it
+            Moved(HTERROR);
+            // A timer comes only once the box's loop is idle, so the box is on the screen then.
+            ::SetTimer(m_hWnd, kBoxShownTimer, 10, nullptr);
+            MessageBox("a box of the command's", kBoxCaption, MB_OK);
+            EnableWindow(TRUE);
+        }
+        Moved(HTCLIENT); // the command has ended
+        EndDialog(IDOK);
+    }
+
+    // Inside the box's loop: the pointer over the window the box disables, then the box's answer.
+    void BoxShown() {
+        ::KillTimer(m_hWnd, kBoxShownTimer);
+        const HWND box = ::FindWindowA("#32770", kBoxCaption);
+        EXPECT_NE(box, nullptr);
+        EXPECT_EQ(::GetLastActivePopup(m_hWnd), box);
+        Moved(HTERROR);
+        ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+
+    std::vector<HCURSOR> seen; // the cursor after each move
+
+private:
+    // The pointer moved over the window. The cursor was another one until then, so that the
+    // platform's own answer shows too.
+    void Moved(WORD hitTest) {
+        ::SetCursor(::LoadCursorA(nullptr, IDC_CROSS));
+        SendMessage(WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hWnd), MAKELPARAM(hitTest, WM_MOUSEMOVE));
+        seen.push_back(::GetCursor());
+    }
+};
+
+constexpr fw::MessageMapEntry cursorProbeEntries[] = {
+    fw::OnMessage<&CursorProbe::Probe>(kProbeCursor),
+    fw::OnMessage<&CursorProbe::BoxShown>(WM_TIMER),
+};
+const fw::MessageMap CursorProbe::messageMap{&CDialog::messageMap, cursorProbeEntries};
+const fw::MessageMap* CursorProbe::GetMessageMap() const {
+    return &messageMap;
+}
+
+TEST_F(Win32Desktop, PointerMovesKeepTheWaitCursorWhileACommandRunsButNotOverItsBox) {
+    const HCURSOR wait = ::LoadCursorA(nullptr, IDC_WAIT);
+    const HCURSOR arrow = ::LoadCursorA(nullptr, IDC_ARROW);
+    CursorProbe probe;
+    ASSERT_EQ(probe.DoModal(), IDOK);
+    // Idle: the class's arrow. A command runs, with the window enabled, then disabled: the wait
+    // cursor. Its box is up: the platform's arrow over the window the box disables. Ended: the arrow.
+    EXPECT_EQ(probe.seen, (std::vector<HCURSOR>{arrow, wait, wait, arrow, arrow}));
+    EXPECT_EQ(fw::WaitCursorCount(), 0);
 }
 
 } // namespace
