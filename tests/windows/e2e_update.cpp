@@ -6,135 +6,28 @@
 
 #include "common/Resource.h"
 #include "tests/support/SimulatorControl.h"
+#include "tests/windows/E2eOperator.h"
 #include "update/UpdateFileWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
 namespace sim = qam::sim;
+using namespace qam::e2e;
 
-constexpr const char* kProgram = "ui\\QamUpdate.exe";
-constexpr const char* kKey = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
 constexpr const char* kDirectory = "C:\\qam-e2e-update";
 constexpr const char* kDuringShot = "e2e-update-download.bmp";
 constexpr const char* kAfterShot = "e2e-update-done.bmp";
-// Hang guards only.
-constexpr auto kGuard = std::chrono::seconds(120);
-constexpr DWORD kExitGuardMs = 90000;
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-struct KeyCloser {
-    void operator()(HKEY key) const { ::RegCloseKey(key); }
-};
-using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-class Program {
-public:
-    Program() {
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        std::string commandLine = kProgram;
-        if (::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &info)) {
-            m_process.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            m_id = info.dwProcessId;
-        }
-    }
-    ~Program() {
-        if (m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT) {
-            ::TerminateProcess(m_process.get(), 1);
-            ::WaitForSingleObject(m_process.get(), kExitGuardMs);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    DWORD Id() const { return m_id; }
-    bool Started() const { return m_process != nullptr; }
-    DWORD WaitForExit() const {
-        DWORD code = STILL_ACTIVE;
-        if (::WaitForSingleObject(m_process.get(), kExitGuardMs) == WAIT_OBJECT_0) {
-            ::GetExitCodeProcess(m_process.get(), &code);
-        }
-        return code;
-    }
-
-private:
-    Handle m_process;
-    DWORD m_id = 0;
-};
-
-std::string Text(HWND window) {
-    std::array<char, 512> text{};
-    const int length = ::GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
-    return std::string(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
-std::string ClassName(HWND window) {
-    std::array<char, 64> name{};
-    const int length = ::GetClassNameA(window, name.data(), static_cast<int>(name.size()));
-    return std::string(name.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
-// Polls until the condition holds or the guard runs out; true when it held.
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + kGuard;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-struct Search {
-    DWORD process;
-    std::string caption; // empty: any
-    HWND found;
-};
-
-BOOL CALLBACK FindTopDialog(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    if (process == search->process && ClassName(window) == "#32770" && ::IsWindowVisible(window) &&
-        (search->caption.empty() || Text(window) == search->caption)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindDialog(const Program& program, const std::string& caption) {
-    Search search{program.Id(), caption, nullptr};
-    ::EnumWindows(&FindTopDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND WaitForDialog(const Program& program, const std::string& caption) {
-    HWND found = nullptr;
-    WaitFor([&] { return (found = FindDialog(program, caption)) != nullptr; });
-    return found;
-}
 
 BOOL CALLBACK LongestStatic(HWND window, LPARAM parameter) {
     auto* text = reinterpret_cast<std::string*>(parameter);
@@ -169,45 +62,6 @@ bool ChooseInFileDialog(HWND dialog, const std::string& name) {
     return true;
 }
 
-bool SaveScreenshot(HWND window, const char* path) {
-    RECT rect{};
-    ::GetWindowRect(window, &rect);
-    const int margin = 8;
-    const int width = rect.right - rect.left + 2 * margin;
-    const int height = rect.bottom - rect.top + 2 * margin;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, rect.left - margin, rect.top - margin, SRCCOPY);
-    ::SelectObject(memory, previous);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    std::vector<char> pixels(stride * static_cast<std::size_t>(height));
-    const int rows = ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    if (rows != height) {
-        return false;
-    }
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
-    return static_cast<bool>(out);
-}
-
 qam::update::Bytes SectionData(std::size_t length, std::uint8_t seed) {
     qam::update::Bytes bytes(length);
     for (std::size_t i = 0; i < length; ++i) {
@@ -223,7 +77,7 @@ void WriteFile(const std::string& path, const qam::update::Bytes& bytes) {
 
 void SetValue(const char* name, DWORD type, const void* data, DWORD size) {
     HKEY raw = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr) ==
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr) ==
         ERROR_SUCCESS) {
         const Key key(raw);
         ::RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
@@ -269,7 +123,7 @@ TEST(E2eUpdate, AWholeUpdateABadFileAndTheFactoryDefaults) {
     bad.versionText = "NUV-Update V9.99";
     WriteFile(std::string(kDirectory) + "\\bad.qam", qam::update::BuildUpdateFile(bad));
 
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRegistryKey);
     SetValue("LastNUVDir", REG_SZ, kDirectory, static_cast<DWORD>(std::strlen(kDirectory)));
     const DWORD count = 4;
     const DWORD port = static_cast<DWORD>(simulator->Port());
@@ -278,11 +132,13 @@ TEST(E2eUpdate, AWholeUpdateABadFileAndTheFactoryDefaults) {
 
     Program program;
     ASSERT_TRUE(program.Started());
-    const HWND window = WaitForDialog(program, "");
+    const HWND window = WaitForDialog(program);
     ASSERT_NE(window, nullptr);
     const HWND upper = ::GetDlgItem(window, IDC_STATUS_UPPER);
     const HWND lower = ::GetDlgItem(window, IDC_STATUS_LOWER);
     ASSERT_TRUE(WaitFor([&] { return Text(upper).rfind("Device on COM", 0) == 0; })) << Text(upper);
+    // The tuner query follows the found text: the search has ended once the window serves again.
+    ASSERT_TRUE(WaitUntilServing(window));
     const std::size_t searched = simulator->Trace().size();
 
     // Select File, the dialog in the remembered directory, fw.qam.

@@ -5,6 +5,7 @@
 
 #include "common/Resource.h"
 #include "tests/support/SimulatorControl.h"
+#include "tests/windows/E2eOperator.h"
 
 #include <gtest/gtest.h>
 
@@ -12,116 +13,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
-constexpr const char* kProgram = "ui\\QamUpdate.exe";
+using namespace qam::e2e;
+
 constexpr const char* kScreenshot = "e2e-window.bmp";
-constexpr const char* kKey = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
 constexpr const char* kTitlePrefix = "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V ";
-// Hang guards only: each wait normally ends within a second or two.
-constexpr auto kGuard = std::chrono::seconds(90);
-constexpr DWORD kExitGuardMs = 90000;
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
-struct KeyCloser {
-    void operator()(HKEY key) const { ::RegCloseKey(key); }
-};
-using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-// The program under test, ended by its handle if a test leaves it running.
-class Program {
-public:
-    Program() {
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        std::string commandLine = kProgram;
-        if (::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &info)) {
-            m_process.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            m_id = info.dwProcessId;
-        }
-    }
-    ~Program() {
-        if (m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT) {
-            ::TerminateProcess(m_process.get(), 1);
-            ::WaitForSingleObject(m_process.get(), kExitGuardMs);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool Started() const { return m_process != nullptr; }
-    DWORD Id() const { return m_id; }
-    // The exit code once the program has ended, or STILL_ACTIVE.
-    DWORD WaitForExit() const {
-        DWORD code = STILL_ACTIVE;
-        if (::WaitForSingleObject(m_process.get(), kExitGuardMs) == WAIT_OBJECT_0) {
-            ::GetExitCodeProcess(m_process.get(), &code);
-        }
-        return code;
-    }
-
-private:
-    Handle m_process;
-    DWORD m_id = 0;
-};
-
-std::string Text(HWND window) {
-    std::array<char, 512> text{};
-    const int length = ::GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
-    return std::string(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
-std::string ClassName(HWND window) {
-    std::array<char, 64> name{};
-    const int length = ::GetClassNameA(window, name.data(), static_cast<int>(name.size()));
-    return std::string(name.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
-struct Search {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    if (process == search->process && ClassName(window) == "#32770" && ::IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The program's main window once it is on the screen, or null.
-HWND WaitForWindow(const Program& program) {
-    const auto end = std::chrono::steady_clock::now() + kGuard;
-    while (std::chrono::steady_clock::now() < end) {
-        Search search{program.Id(), nullptr};
-        ::EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) {
-            return search.found;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return nullptr;
-}
-
-// Every distinct text the upper status line showed, polled until the search has ended.
+// Every distinct text the upper status line showed, polled until the search has ended: its last
+// text comes before the tuner query and the enabling of the buttons, so the watch ends only once
+// the window serves messages again.
 std::vector<std::string> WatchSearch(HWND window) {
     std::vector<std::string> seen;
     const HWND upper = ::GetDlgItem(window, IDC_STATUS_UPPER);
@@ -136,6 +42,7 @@ std::vector<std::string> WatchSearch(HWND window) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    EXPECT_TRUE(WaitUntilServing(window));
     return seen;
 }
 
@@ -159,57 +66,15 @@ std::string TitleFromVersionInfo() {
     return title.data();
 }
 
-// The search does not serve messages, so the window paints only once it is back in its loop: a
-// message sent to it returns from there; the repaint asked for then has run by the next one.
+// After the search the window paints once it is back in its loop; the repaint asked for here has
+// run by the next message it serves.
 void WaitUntilPainted(HWND window) {
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kExitGuardMs, &ignored);
+    WaitUntilServing(window);
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     for (int i = 0; i < 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kExitGuardMs, &ignored);
+        WaitUntilServing(window);
     }
-}
-
-// The window and a margin around it, as a 24-bit bottom-up BMP.
-bool SaveScreenshot(HWND window, const char* path) {
-    RECT rect{};
-    ::GetWindowRect(window, &rect);
-    const int margin = 8;
-    const int width = rect.right - rect.left + 2 * margin;
-    const int height = rect.bottom - rect.top + 2 * margin;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, rect.left - margin, rect.top - margin, SRCCOPY);
-    ::SelectObject(memory, previous);
-
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    std::vector<char> pixels(stride * static_cast<std::size_t>(height));
-    const int rows = ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    if (rows != height) {
-        return false;
-    }
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
-    return static_cast<bool>(out);
 }
 
 struct Value {
@@ -220,7 +85,7 @@ struct Value {
 // Read back as the program's own calls read it (RegQueryValueExA), not through Wine's reg tool.
 bool QueryValue(const char* name, Value& value) {
     HKEY raw = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
         return false;
     }
     const Key key(raw);
@@ -275,12 +140,12 @@ protected:
 };
 
 TEST_F(E2eWindow, FirstStartFindsTheModuleShowsItAndSavesItsPort) {
-    const LONG deleted = ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    const LONG deleted = ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRegistryKey);
     ASSERT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND);
 
     Program program;
     ASSERT_TRUE(program.Started()) << "cannot start " << kProgram;
-    const HWND window = WaitForWindow(program);
+    const HWND window = WaitForDialog(program);
     ASSERT_NE(window, nullptr);
 
     const std::string expectedTitle = TitleFromVersionInfo();
@@ -321,7 +186,7 @@ TEST_F(E2eWindow, SecondStartBeginsItsSearchAtTheSavedPort) {
     // for the whole of its time-out.
     Program program;
     ASSERT_TRUE(program.Started());
-    const HWND window = WaitForWindow(program);
+    const HWND window = WaitForDialog(program);
     ASSERT_NE(window, nullptr);
     const std::vector<std::string> seen = WatchSearch(window);
     ASSERT_FALSE(seen.empty());

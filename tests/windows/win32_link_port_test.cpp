@@ -3,6 +3,7 @@
 #include "framework/headless/Desktop.h"
 #include "link/ComDevice.h"
 #include "link/ComDevice_win32.h"
+#include "tests/support/Platform.h"
 #include "tests/support/SimulatorControl.h"
 
 #include <gtest/gtest.h>
@@ -28,24 +29,6 @@ constexpr int kWineDescriptorSlack = 32;
 int NotSerialPort() {
     const char* value = std::getenv("QAM_TEST_NOT_SERIAL_COM");
     return value == nullptr ? 0 : std::atoi(value);
-}
-
-// The process's open descriptors, as the host sees them: Wine keeps a device handle's descriptor
-// in the process while the handle lives.
-int OpenDescriptors() {
-    WIN32_FIND_DATAA entry;
-    const HANDLE find = ::FindFirstFileA("Z:\\proc\\self\\fd\\*", &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    int count = 0;
-    do {
-        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0) {
-            ++count;
-        }
-    } while (::FindNextFileA(find, &entry));
-    ::FindClose(find);
-    return count;
 }
 
 DCB Filled(unsigned char byte) {
@@ -195,7 +178,7 @@ TEST_F(Win32Port, DeviceThatIsNoSerialPortIsReleasedWhenOpenFails) {
     ASSERT_EQ(device.Open(port, kBaud, 1, 0), 0);
     const int handles = win32::Record().handlesOpen;
     const int opened = win32::Record().devicesOpened;
-    const int descriptors = OpenDescriptors();
+    const int descriptors = qam::test::OpenDescriptorCount();
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(device.Open(port, kBaud, 1, 0), 0) << "attempt " << i;
         ASSERT_FALSE(device.IsOpen());
@@ -203,7 +186,7 @@ TEST_F(Win32Port, DeviceThatIsNoSerialPortIsReleasedWhenOpenFails) {
     // Each attempt got as far as the device and failed in a later step (Wine refuses its queue sizes).
     EXPECT_EQ(win32::Record().devicesOpened, opened + 200);
     EXPECT_EQ(win32::Record().handlesOpen, handles);
-    EXPECT_LE(OpenDescriptors(), descriptors + kWineDescriptorSlack);
+    EXPECT_LE(qam::test::OpenDescriptorCount(), descriptors + kWineDescriptorSlack);
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -220,7 +203,7 @@ TEST_F(Win32PortOnModule, OneEventServesEveryOpenOfTheDevice) {
     }
     const int eventsBefore = win32::Record().eventsCreated;
     const int handles = win32::Record().handlesOpen;
-    const int descriptors = OpenDescriptors();
+    const int descriptors = qam::test::OpenDescriptorCount();
     {
         CComDevice device;
         ASSERT_EQ(device.Open(m_simulator->Port(), kBaud, 1, 0), 1);
@@ -246,7 +229,7 @@ TEST_F(Win32PortOnModule, OneEventServesEveryOpenOfTheDevice) {
     }
     // The device's end releases its event.
     EXPECT_EQ(win32::Record().eventsAlive, 0);
-    EXPECT_LE(OpenDescriptors(), descriptors + kWineDescriptorSlack);
+    EXPECT_LE(qam::test::OpenDescriptorCount(), descriptors + kWineDescriptorSlack);
     EXPECT_TRUE(Boxes().empty());
 }
 
