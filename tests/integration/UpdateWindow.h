@@ -94,10 +94,7 @@ protected:
             }
             return m_seconds;
         });
-        headless::Host::Instance().SetNextSecond([this] {
-            std::this_thread::sleep_for(kSecondTakes);
-            ++m_seconds;
-        });
+        LetEachWaitedSecondPass();
         std::random_device seed;
         m_dir = std::filesystem::temp_directory_path() /
                 ("qam-update-window-" + std::to_string(seed()) + "-" + std::to_string(seed()));
@@ -129,6 +126,18 @@ public:
     }
 
 protected:
+    // Between the runs of one case: no module, a fresh desktop and host, the clock at its start.
+    // The clock then moves only when the window waits for a second.
+    void ResetForNextRun() {
+        m_sim.reset();
+        Desktop().Reset();
+        Desktop().SetFailureHandler([](const std::string& what) { ADD_FAILURE() << what; });
+        Desktop().SetClock([this] { return m_seconds; });
+        headless::Host::Instance().Reset();
+        LetEachWaitedSecondPass();
+        m_seconds = kClockStart;
+    }
+
     // The module and a registry that makes the start-up search find it at once.
     void StartModule(const sim::Scenario& scenario) {
         m_sim = StartSimulator(scenario);
@@ -183,6 +192,14 @@ protected:
     std::int64_t m_seconds = kClockStart;
     std::int64_t m_readings = 0;
     std::filesystem::path m_dir;
+
+private:
+    void LetEachWaitedSecondPass() {
+        headless::Host::Instance().SetNextSecond([this] {
+            std::this_thread::sleep_for(kSecondTakes);
+            ++m_seconds;
+        });
+    }
 };
 
 } // namespace qam::test

@@ -7,6 +7,7 @@
 #include "link/PortsDirectory.h"
 #include "module/ModuleProxy.h"
 #include "tests/integration/SearchDialog.h"
+#include "tests/integration/SearchTexts.h"
 #include "tests/integration/SimTrace.h"
 #include "tests/support/TestTimeouts.h"
 #include "tools/module-sim/ModuleSimulator.h"
@@ -25,6 +26,7 @@ namespace {
 
 using qam::module::SearchModule;
 using qam::test::ExpectedTrace;
+using qam::test::Searching;
 using qam::test::TraceLines;
 namespace sim = qam::sim;
 
@@ -32,10 +34,6 @@ constexpr auto HANG_GUARD = std::chrono::seconds(30);
 
 const std::string DSP = "NUV 1.16 A01";
 const std::string PLD = "PLD 2.03 B00";
-
-std::string Searching(int port) {
-    return "searching Device on COM " + std::to_string(port) + "...";
-}
 
 sim::Scenario Module(sim::SyncMode sync = sim::SyncMode::InSync) {
     sim::Scenario scenario;

@@ -1,6 +1,7 @@
 // The window's scan over ports that exist but stay silent: bounded, and no port is held after it.
 // Native only: the silent lines are pseudo-terminals linked into the simulator's ports directory.
 #include "common/Resource.h"
+#include "tests/integration/SearchTexts.h"
 #include "link/PortsDirectory.h"
 #include "tests/support/SimulatorControl.h"
 #include "tests/support/TestTimeouts.h"
@@ -22,6 +23,7 @@ namespace {
 
 using headless::RegistryValue;
 using qam::test::kRegistryKey;
+using qam::test::Searching;
 namespace sim = qam::sim;
 
 int OpenDescriptors() {
@@ -41,10 +43,6 @@ bool Free(const std::string& device) {
     const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
     return locked;
-}
-
-std::string Searching(int port) {
-    return "searching Device on COM " + std::to_string(port) + "...";
 }
 
 class PosixWindowScanTest : public qam::test::WindowTest {

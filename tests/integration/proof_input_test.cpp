@@ -3,6 +3,7 @@
 // of a block send, a block receive, the raw bitmap read and the reset wait, each reported in
 // bounded time without spinning. Through the headless window against the simulator, both builds.
 #include "tests/integration/ProofTally.h"
+#include "tests/integration/SearchTexts.h"
 #include "tests/integration/UpdateWindow.h"
 #include "tests/support/Platform.h"
 #include "update/MemorySource.h"
@@ -22,6 +23,7 @@ using headless::Box;
 using headless::RegistryValue;
 using qam::test::ProofCase;
 using qam::test::ProofTally;
+using qam::test::Searching;
 namespace sim = qam::sim;
 namespace upd = qam::update;
 using std::chrono::milliseconds;
@@ -45,17 +47,8 @@ public:
 class ProofInputTest : public qam::test::UpdateWindowTest {
 protected:
     void Fresh() {
-        m_sim.reset();
-        Desktop().Reset();
-        Desktop().SetFailureHandler([](const std::string& what) { ADD_FAILURE() << what; });
+        ResetForNextRun();
         Desktop().AnswerAlways(kBackupQuestion, IDNO);
-        Desktop().SetClock([this] { return m_seconds; });
-        headless::Host::Instance().Reset();
-        headless::Host::Instance().SetNextSecond([this] {
-            std::this_thread::sleep_for(kSecondTakes);
-            ++m_seconds;
-        });
-        m_seconds = kClockStart;
     }
 
     struct Seen {
@@ -344,9 +337,6 @@ RegistryValue Raw(DWORD type, std::vector<std::uint8_t> data) {
 }
 RegistryValue Text(const std::string& text, bool terminated) {
     return RegistryValue::String(text, terminated);
-}
-std::string Searching(long long port) {
-    return "searching Device on COM " + std::to_string(port) + "...";
 }
 std::vector<std::string> Searched(const std::vector<std::string>& upper) {
     std::vector<std::string> searched;

@@ -341,18 +341,9 @@ void ExpectNoDescriptorGrowth(int before, int after) {
 class ProofSweepTest : public qam::test::UpdateWindowTest {
 protected:
     void Fresh() {
-        m_sim.reset();
-        Desktop().Reset();
-        Desktop().SetFailureHandler([](const std::string& what) { ADD_FAILURE() << what; });
+        ResetForNextRun();
         Desktop().AnswerAlways(kBackupQuestion, IDNO);
         Desktop().AnswerAlways(kResetQuestion, IDYES);
-        Desktop().SetClock([this] { return m_seconds; });
-        headless::Host::Instance().Reset();
-        headless::Host::Instance().SetNextSecond([this] {
-            std::this_thread::sleep_for(kSecondTakes);
-            ++m_seconds;
-        });
-        m_seconds = kClockStart;
     }
 
     struct Seen {

@@ -6,6 +6,7 @@
 #include "link/ComDevice.h"
 #include "module/ModuleProxy.h"
 #include "tests/integration/SearchDialog.h"
+#include "tests/integration/SearchTexts.h"
 #include "tests/integration/SimTrace.h"
 #include "tests/support/SimulatorControl.h"
 #include "tests/support/TestTimeouts.h"
@@ -21,19 +22,13 @@ namespace {
 
 using qam::module::SearchModule;
 using qam::test::ExpectedTrace;
+using qam::test::Found;
+using qam::test::Searching;
 using qam::test::TraceLines;
 namespace sim = qam::sim;
 
 const std::string DSP = "NUV 1.16 A01";
 const std::string PLD = "PLD 2.03 B00";
-
-std::string Searching(long long port) {
-    return "searching Device on COM " + std::to_string(port) + "...";
-}
-
-std::string Found(int port, const std::string& dsp, const std::string& pld) {
-    return "Device on COM " + std::to_string(port) + "\nDSP : " + dsp.substr(0, 10) + "   PLD : " + pld.substr(0, 10);
-}
 
 sim::Scenario Module(const std::string& dsp = DSP, const std::string& tuner = "STV0299B") {
     sim::Scenario scenario;

@@ -2,6 +2,7 @@
 // headless framework and the real link, on both builds.
 #include "common/Resource.h"
 #include "framework/WaitCursor.h"
+#include "tests/integration/SearchTexts.h"
 #include "tests/integration/SimTrace.h"
 #include "tests/support/SimulatorControl.h"
 #include "tests/unit/WindowHarness.h"
@@ -18,18 +19,15 @@ using headless::RegistryValue;
 using headless::RegistryWrite;
 using qam::test::ExpectedTrace;
 using qam::test::kRegistryKey;
+using qam::test::Searching;
 using qam::test::TraceLines;
 namespace sim = qam::sim;
 
 const std::string DSP = "NUV 1.16 A01";
 const std::string PLD = "PLD 2.03 B00";
 
-std::string Searching(long long port) {
-    return "searching Device on COM " + std::to_string(port) + "...";
-}
-
 std::string Found(int port, const std::string& dsp = DSP) {
-    return "Device on COM " + std::to_string(port) + "\nDSP : " + dsp.substr(0, 10) + "   PLD : " + PLD.substr(0, 10);
+    return qam::test::Found(port, dsp, PLD);
 }
 
 sim::Scenario Module(const std::string& dsp = DSP) {
