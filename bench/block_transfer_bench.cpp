@@ -69,7 +69,7 @@ public:
 
     Measure SendSection(const std::vector<std::uint8_t>& data) {
         std::array<char, 4> reply{};
-        m_device.SetTimeouts(100, 50, 20000, 50, 500); // as the download sets them for a section
+        SetCommandTimeouts(m_device, 20000); // as the download sets them for a section
         Measure measure;
         measure.ok = m_open && m_device.ExecuteCommand("CAPP", 4, reply.data(), 4, false) == RESULT_OK;
         const double tool = CpuSeconds(RUSAGE_THREAD);
@@ -85,7 +85,7 @@ public:
     }
 
     Measure ReceiveBlock(std::vector<std::uint8_t>& destination) {
-        m_device.SetTimeouts(100, 50, 5000, 50, 500);
+        SetCommandTimeouts(m_device, 5000);
         Measure measure;
         int capacity = static_cast<int>(destination.size());
         const double tool = CpuSeconds(RUSAGE_THREAD);

@@ -53,3 +53,9 @@ public:
 private:
     std::unique_ptr<Port> m_port;
 };
+
+// Every module command runs with the same read interval, multipliers and write constant; only the
+// read constant, how long the module may take to answer, differs from command to command.
+inline int SetCommandTimeouts(CComDevice& link, int readConstant) {
+    return link.SetTimeouts(100, 50, readConstant, 50, 500);
+}

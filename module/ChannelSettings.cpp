@@ -289,7 +289,7 @@ ResultCode CModuleProxy::WriteChannelSettings(int channel, const SettingsRecord*
     for (const WriteStep& step : plan) {
         switch (step.kind) {
         case WriteStep::Kind::Timeouts:
-            link.SetTimeouts(100, 50, step.readConstant, 50, 500);
+            SetCommandTimeouts(link, step.readConstant);
             break;
         case WriteStep::Kind::Command: {
             const ResultCode rc =

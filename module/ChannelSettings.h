@@ -33,7 +33,7 @@ std::array<char, 4> NumberCommand(const char* format, std::uint32_t value);
 
 struct WriteStep {
     enum class Kind {
-        Timeouts, // SetTimeouts(100, 50, readConstant, 50, 500)
+        Timeouts, // SetCommandTimeouts(link, readConstant)
         Command,  // ExecuteCommand with a 4-byte reply
         Block,    // SendBlock of data, no progress display
     };

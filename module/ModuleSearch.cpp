@@ -234,7 +234,7 @@ int SearchModule(CComDevice& link, CModuleProxy& proxy, SearchState& state, cons
             ++i;
             continue;
         }
-        link.SetTimeouts(100, 50, SEARCH_READ_CONSTANT, 50, 500);
+        SetCommandTimeouts(link, SEARCH_READ_CONSTANT);
 
         const Identified result = Identify(link, dsp, pld);
         if (result == Identified::Found) {

@@ -35,11 +35,7 @@ constexpr int COMMAND_LENGTH = 4;
 constexpr int REPLY_LENGTH = 4;
 constexpr char RESET_ANSWER[] = "NUVs";
 
-constexpr int TIMEOUT_READ_INTERVAL = 100;
-constexpr int TIMEOUT_READ_MULTIPLIER = 50;
-constexpr int TIMEOUT_READ_CONSTANT = 10000;
-constexpr int TIMEOUT_WRITE_MULTIPLIER = 50;
-constexpr int TIMEOUT_WRITE_CONSTANT = 500;
+constexpr int RESET_READ_CONSTANT = 10000;
 
 } // namespace
 
@@ -72,8 +68,7 @@ void CUpdaterDialog::ResetToDefaults() {
     SetDlgItemText(IDC_STATUS_LOWER, TEXT_CLEARING);
     RedrawWindow(RDW_INVALIDATE | RDW_UPDATENOW);
     EnableWindow(FALSE);
-    m_link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, TIMEOUT_READ_CONSTANT, TIMEOUT_WRITE_MULTIPLIER,
-                       TIMEOUT_WRITE_CONSTANT);
+    SetCommandTimeouts(m_link, RESET_READ_CONSTANT);
 
     std::array<char, 16> reply{};
     ResultCode code = m_link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), REPLY_LENGTH, true);

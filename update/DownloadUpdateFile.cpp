@@ -45,13 +45,9 @@ const SectionDownload& DownloadOf(RecordKind kind) {
     return SECTION_DOWNLOADS[0];
 }
 
-// Erasing and writing a flash area take long; everything else uses the link's normal set.
-constexpr int TIMEOUT_READ_INTERVAL = 100;
-constexpr int TIMEOUT_READ_MULTIPLIER = 50;
-constexpr int TIMEOUT_READ_CONSTANT_LONG = 20000;
-constexpr int TIMEOUT_READ_CONSTANT_NORMAL = 5000;
-constexpr int TIMEOUT_WRITE_MULTIPLIER = 50;
-constexpr int TIMEOUT_WRITE_CONSTANT = 500;
+// Erasing and writing a flash area take long; everything else uses the normal read constant.
+constexpr int READ_CONSTANT_LONG = 20000;
+constexpr int READ_CONSTANT_NORMAL = 5000;
 
 constexpr int COMMAND_LENGTH = 4;
 constexpr int REPLY_LENGTH = 4;
@@ -105,8 +101,7 @@ public:
         uploadCommand[0] = 'U';
 
         m_statusLine.SetWindowText(TEXT_CLEARING);
-        m_link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, TIMEOUT_READ_CONSTANT_LONG,
-                           TIMEOUT_WRITE_MULTIPLIER, TIMEOUT_WRITE_CONSTANT);
+        SetCommandTimeouts(m_link, READ_CONSTANT_LONG);
         // The link shows its own "Execute Command" box when the clear fails.
         if (const ResultCode cleared =
                 m_link.ExecuteCommand(download.clearCommand, COMMAND_LENGTH, m_reply, REPLY_LENGTH, true);
@@ -118,8 +113,7 @@ public:
         const std::span<const std::uint8_t> sent = section.Sent();
         const ResultCode written = m_link.SendBlock(uploadCommand, sent.data(), static_cast<int>(sent.size()),
                                                     m_reply, REPLY_LENGTH, &m_progressBar);
-        m_link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, TIMEOUT_READ_CONSTANT_NORMAL,
-                           TIMEOUT_WRITE_MULTIPLIER, TIMEOUT_WRITE_CONSTANT);
+        SetCommandTimeouts(m_link, READ_CONSTANT_NORMAL);
         return written;
     }
 

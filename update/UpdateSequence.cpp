@@ -45,20 +45,11 @@ constexpr std::size_t RESET_MARK_LENGTH = 3;
 constexpr int SETTINGS_CAPACITY = 256;
 constexpr int BLS_CAPACITY = 256;
 
-constexpr int TIMEOUT_READ_INTERVAL = 100;
-constexpr int TIMEOUT_READ_MULTIPLIER = 50;
-constexpr int TIMEOUT_WRITE_MULTIPLIER = 50;
-constexpr int TIMEOUT_WRITE_CONSTANT = 500;
-constexpr int TIMEOUT_CLEAR_SETTINGS = 10000;
-constexpr int TIMEOUT_NORMAL = 5000;
+constexpr int READ_CONSTANT_CLEAR_SETTINGS = 10000;
+constexpr int READ_CONSTANT_NORMAL = 5000;
 
 // The module restarts within this many whole seconds of the clock.
 constexpr std::int64_t RESTART_SECONDS = 9;
-
-void SetReadConstant(CComDevice& link, int readConstant) {
-    link.SetTimeouts(TIMEOUT_READ_INTERVAL, TIMEOUT_READ_MULTIPLIER, readConstant, TIMEOUT_WRITE_MULTIPLIER,
-                     TIMEOUT_WRITE_CONSTANT);
-}
 
 ResultCode ReadBackup(CModuleProxy& proxy, int channel, ChannelBackup& backup) {
     return proxy.ReadChannelSettings(channel, &backup.settings, SETTINGS_CAPACITY, backup.filterBitmap.data(),
@@ -119,9 +110,9 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
     const TunerType oldTunerType = search.tunerType;
 
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_CLEAR_SETTINGS);
-    SetReadConstant(link, TIMEOUT_CLEAR_SETTINGS);
+    SetCommandTimeouts(link, READ_CONSTANT_CLEAR_SETTINGS);
     const ResultCode cleared = link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
-    SetReadConstant(link, TIMEOUT_NORMAL);
+    SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
     if (cleared != RESULT_OK) {
         return cleared;
     }
@@ -151,7 +142,7 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
     }
 
     search.moduleFound = 0;
-    SetReadConstant(link, TIMEOUT_NORMAL);
+    SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
 
     if (search.tunerType != oldTunerType) {
         dialog.MessageBox(TUNER_CHANGED_TEXT, TUNER_CHANGED_CAPTION, MB_ICONINFORMATION | MB_OK);
