@@ -5,6 +5,7 @@
 #include "link/ComDevice.h"
 #include "link/PortsDirectory.h"
 #include "link/PosixLineSettings.h"
+#include "tests/support/Platform.h"
 #include "tests/support/TestTimeouts.h"
 
 #include <gtest/gtest.h>
@@ -138,13 +139,6 @@ double ThreadCpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int OpenDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
 
 TEST_F(PosixLinkPort, Open_AsksTheModuleTimeoutsAndSucceeds) {
     EXPECT_EQ(m_device.Open(kPort, 115200, 1, 0), 1);
@@ -389,15 +383,15 @@ TEST_F(PosixLinkPort, Open_PortLockedByAnotherHolderFails) {
 }
 
 TEST_F(PosixLinkPort, Open_AgainWithoutCloseReleasesTheFirst) {
-    const int before = OpenDescriptorCount();
+    const int before = qam::test::OpenDescriptorCount();
     ASSERT_EQ(m_device.Open(kPort, 115200, 1, 0), 1);
     ASSERT_EQ(m_device.Open(kPort, 115200, 1, 0), 1);
     m_device.Close();
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(qam::test::OpenDescriptorCount(), before);
 }
 
 TEST_F(PosixLinkPort, Descriptors_ManyOpensAndFailedOpensLeakNothing) {
-    const int before = OpenDescriptorCount();
+    const int before = qam::test::OpenDescriptorCount();
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(m_device.Open(kPort, 115200, 1, 0), 1);
         ASSERT_NE(m_device.Close(), 0);
@@ -410,17 +404,17 @@ TEST_F(PosixLinkPort, Descriptors_ManyOpensAndFailedOpensLeakNothing) {
         ASSERT_EQ(other.Open(kPort, 1, 1, 0), 0);          // baud rate refused
     }
     m_device.Close();
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(qam::test::OpenDescriptorCount(), before);
 }
 
 TEST_F(PosixLinkPort, Destructor_ClosesAnOpenLink) {
-    const int before = OpenDescriptorCount();
+    const int before = qam::test::OpenDescriptorCount();
     {
         CComDevice scoped;
         ASSERT_EQ(scoped.Open(kPort, 115200, 1, 0), 1);
-        EXPECT_EQ(OpenDescriptorCount(), before + 1);
+        EXPECT_EQ(qam::test::OpenDescriptorCount(), before + 1);
     }
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(qam::test::OpenDescriptorCount(), before);
     EXPECT_EQ(m_device.Open(kPort, 115200, 1, 0), 1) << "the port was released";
 }
 

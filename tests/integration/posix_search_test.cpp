@@ -9,6 +9,7 @@
 #include "tests/integration/SearchDialog.h"
 #include "tests/integration/SearchTexts.h"
 #include "tests/integration/SimTrace.h"
+#include "tests/support/Platform.h"
 #include "tests/support/TestTimeouts.h"
 #include "tools/module-sim/ModuleSimulator.h"
 
@@ -43,13 +44,6 @@ sim::Scenario Module(sim::SyncMode sync = sim::SyncMode::InSync) {
     return scenario;
 }
 
-int OpenDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
 
 // A fresh ports directory that the link uses while the object lives. The lines linked into it
 // must be gone (their links removed) before it is.
@@ -197,14 +191,14 @@ TEST_F(PosixSearchTest, ManyScansLeaveNoDescriptorBehind) {
     };
     scanRound(); // whatever the first round sets up for good is not counted
     m_link.Close();
-    const int before = OpenDescriptors();
+    const int before = qam::test::OpenDescriptorCount();
 
     for (int round = 0; round < 10; ++round) {
         scanRound();
     }
     m_link.Close();
 
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(qam::test::OpenDescriptorCount(), before);
 }
 
 } // namespace

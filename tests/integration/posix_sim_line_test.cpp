@@ -1,12 +1,12 @@
 #include "tests/integration/SimToolLine.h"
 
 #include "link/PortsDirectory.h"
+#include "tests/support/Platform.h"
 #include "tests/support/SimulatorControl.h"
 #include "tools/module-sim/ModuleSimulator.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <thread>
 
 namespace qam::test {
@@ -22,16 +22,6 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) {
-            ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -304,7 +294,7 @@ TEST(PosixSimLine, SilentLineOpensAndNeverAnswers) {
 }
 
 TEST(PosixSimLine, NoDescriptorIsLeftAfterDestruction) {
-    const int before = OpenDescriptors();
+    const int before = qam::test::OpenDescriptorCount();
     for (int round = 0; round < 3; ++round) {
         sim::Scenario scenario;
         sim::Fault hangUp;
@@ -320,7 +310,7 @@ TEST(PosixSimLine, NoDescriptorIsLeftAfterDestruction) {
         simulator.Restart(sim::Scenario{});
         sim::SilentLine silent;
     }
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(qam::test::OpenDescriptorCount(), before);
 }
 
 TEST(PosixSimLine, SimulatorControlLinksComThreeInItsOwnPortsDirectory) {

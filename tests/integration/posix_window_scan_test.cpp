@@ -1,8 +1,9 @@
 // The window's scan over ports that exist but stay silent: bounded, and no port is held after it.
 // Native only: the silent lines are pseudo-terminals linked into the simulator's ports directory.
 #include "common/Resource.h"
-#include "tests/integration/SearchTexts.h"
 #include "link/PortsDirectory.h"
+#include "tests/integration/SearchTexts.h"
+#include "tests/support/Platform.h"
 #include "tests/support/SimulatorControl.h"
 #include "tests/support/TestTimeouts.h"
 #include "tests/unit/WindowHarness.h"
@@ -14,7 +15,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,13 +26,6 @@ using qam::test::kRegistryKey;
 using qam::test::Searching;
 namespace sim = qam::sim;
 
-int OpenDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
 
 // True when nobody holds the line: it opens and takes an exclusive lock at once.
 bool Free(const std::string& device) {
@@ -76,7 +69,7 @@ TEST_F(PosixWindowScanTest, SilentPortsAreTriedInTurnAndReleasedWhenNothingAnswe
     Registry().Put(kRegistryKey, "PrefCOM", RegistryValue::Dword(static_cast<DWORD>(first)));
     // Each silent port costs the read total constant: scaled down, the scan still waits for every one.
     qam::test::ScopedTimeoutScale quick(1, 100);
-    const int descriptorsBefore = OpenDescriptors();
+    const int descriptorsBefore = qam::test::OpenDescriptorCount();
 
     CUpdaterDialog dialog;
     Run(dialog, {[&] {
@@ -96,7 +89,7 @@ TEST_F(PosixWindowScanTest, SilentPortsAreTriedInTurnAndReleasedWhenNothingAnswe
             EXPECT_TRUE(Free(line->DevicePath())) << line->DevicePath();
         }
     }});
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(qam::test::OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(PosixWindowScanTest, ScanOfOnlySilentPortsEndsNotFoundWithNothingHeld) {
@@ -107,7 +100,7 @@ TEST_F(PosixWindowScanTest, ScanOfOnlySilentPortsEndsNotFoundWithNothingHeld) {
     Registry().Put(kRegistryKey, "LastCOM", RegistryValue::Dword(3));
     Registry().Put(kRegistryKey, "PrefCOM", RegistryValue::Dword(static_cast<DWORD>(first + 3)));
     qam::test::ScopedTimeoutScale quick(1, 100);
-    const int descriptorsBefore = OpenDescriptors();
+    const int descriptorsBefore = qam::test::OpenDescriptorCount();
 
     CUpdaterDialog dialog;
     Run(dialog, {[&] {
@@ -120,7 +113,7 @@ TEST_F(PosixWindowScanTest, ScanOfOnlySilentPortsEndsNotFoundWithNothingHeld) {
         for (const auto& line : m_silent) {
             EXPECT_TRUE(Free(line->DevicePath())) << line->DevicePath();
         }
-        EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+        EXPECT_EQ(qam::test::OpenDescriptorCount(), descriptorsBefore);
     }});
     EXPECT_TRUE(Desktop().Boxes().empty());
 }
