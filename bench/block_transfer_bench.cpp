@@ -80,7 +80,6 @@ public:
         measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         measure.toolCpu = CpuSeconds(RUSAGE_THREAD) - tool;
         measure.processCpu = CpuSeconds(RUSAGE_SELF) - process;
-        headless::Desktop::Instance().WindowOf(m_progress.GetSafeHwnd()).messages.clear();
         return measure;
     }
 
@@ -97,7 +96,6 @@ public:
         measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         measure.toolCpu = CpuSeconds(RUSAGE_THREAD) - tool;
         measure.processCpu = CpuSeconds(RUSAGE_SELF) - process;
-        headless::Desktop::Instance().WindowOf(m_progress.GetSafeHwnd()).messages.clear();
         return measure;
     }
 

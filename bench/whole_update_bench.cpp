@@ -1,4 +1,4 @@
-// One whole update through the main window on the headless desktop against the in-process
+// One whole update, the window's own sequence on headless windows, against the in-process
 // simulator paced at the line's limit: sections of 256 KiB, 256 KiB and 64 KiB, both channels
 // backed up and restored with 8192 filter bits set each. The wall time is set against the least
 // the line and the module allow; the window's thread CPU and the filter bits' exchanges show
@@ -6,11 +6,13 @@
 
 #include "common/Resource.h"
 #include "framework/headless/Desktop.h"
-#include "framework/headless/Host.h"
+#include "link/ComDevice.h"
 #include "link/PortsDirectory.h"
+#include "module/ModuleProxy.h"
+#include "module/ModuleSearch.h"
 #include "tools/module-sim/ModuleSimulator.h"
-#include "ui/UpdaterDialog.h"
 #include "update/UpdateFileWriter.h"
+#include "update/UpdateSequence.h"
 
 #include <algorithm>
 #include <chrono>
@@ -125,7 +127,7 @@ struct Run {
     double wall = 0;
     double cpu = 0;
     std::string status;
-    int boxes = 0;
+    int boxes = 0; // the error box of a failed run
 };
 
 } // namespace
@@ -154,39 +156,37 @@ int main() {
     simulator.LinkAsPort(directory, kPort);
     qam::link::SetPortsDirectory(directory);
 
+    // The window's controls, in memory: the sequence writes its texts and moves its bar there.
     headless::Desktop& desktop = headless::Desktop::Instance();
-    desktop.Reset();
-    headless::Host::Instance().Reset();
-    const std::string key = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Orvane\\NUV2";
-    desktop.GetRegistry().Put(key, "LastCOM", headless::RegistryValue::Dword(1));
-    desktop.GetRegistry().Put(key, "PrefCOM", headless::RegistryValue::Dword(kPort));
+    const CWnd dialog(desktop.AddWindow(0, "#32770"));
+    for (const int id : {IDC_UPDATE, IDC_DEFAULT_SETTINGS, IDC_STATUS_UPPER, IDC_SELECT_FILE, IDC_PROGRESS,
+                         IDC_STATUS_LOWER, IDC_SEARCH_MODULE, IDC_KEEP_SETTINGS}) {
+        desktop.AddWindow(id, "Static", dialog.m_hWnd);
+    }
+    CComDevice link;
+    CWnd progress = dialog.GetDlgItem(IDC_PROGRESS);
+    CWnd statusLine = dialog.GetDlgItem(IDC_STATUS_LOWER);
+    CModuleProxy proxy;
+    proxy.m_comDevice = &link;
+    proxy.m_progressBar = &progress;
+    proxy.m_statusLine = &statusLine;
+    SearchState search;
+    search.portCount = 1;
+    search.preferredPort = kPort;
 
     Run run;
-    std::size_t traceStart = 0;
-    Clock::time_point start;
-    double cpuStart = 0;
-    CUpdaterDialog dialog;
-    desktop.Operate([&] {
-        traceStart = simulator.Trace().size();
-        headless::Host::Instance().ScriptFileDialog(path);
-        desktop.Click(dialog.GetDlgItem(IDC_SELECT_FILE).m_hWnd);
-    });
-    desktop.Operate([&] {
-        start = Clock::now();
-        cpuStart = ThreadCpuSeconds();
-        desktop.Click(dialog.GetDlgItem(IDC_UPDATE).m_hWnd);
-    });
-    desktop.Operate([&] {
-        run.wall = std::chrono::duration<double>(Clock::now() - start).count();
-        run.cpu = ThreadCpuSeconds() - cpuStart;
-        run.status = dialog.GetDlgItem(IDC_STATUS_LOWER).GetWindowText();
-        run.boxes = static_cast<int>(desktop.Boxes().size());
-        for (const headless::Box& box : desktop.Boxes()) {
-            std::printf("  box: %s (%s)\n", box.text.c_str(), box.caption.c_str());
-        }
-        desktop.Click(dialog.GetDlgItem(IDCANCEL).m_hWnd);
-    });
-    dialog.DoModal();
+    if (qam::module::SearchModule(link, proxy, search, dialog) == 0) {
+        std::printf("whole update: no module found\n");
+        return EXIT_FAILURE;
+    }
+    const std::size_t traceStart = simulator.Trace().size();
+    const Clock::time_point start = Clock::now();
+    const double cpuStart = ThreadCpuSeconds();
+    const ResultCode result = qam::update::RunUpdate(qam::update::UpdateContext{link, proxy, search, dialog, path, 1});
+    run.wall = std::chrono::duration<double>(Clock::now() - start).count();
+    run.cpu = ThreadCpuSeconds() - cpuStart;
+    run.status = statusLine.GetWindowText();
+    run.boxes = result == RESULT_OK ? 0 : 1;
 
     const std::vector<sim::TraceEntry> trace = simulator.Trace();
     const sim::ModuleState state = simulator.State();

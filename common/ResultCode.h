@@ -25,6 +25,8 @@ inline constexpr ResultCode ERR_NO_MEMORY = 0x83000002;
 
 // The firmware download's answer when its proxy is not wired; reported as an unknown error.
 inline constexpr ResultCode RESULT_NOT_WIRED = 1;
+// A command that met an exception other than a failed allocation; reported as an unknown error.
+inline constexpr ResultCode RESULT_UNEXPECTED = 1;
 
 namespace qam {
 

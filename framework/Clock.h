@@ -4,7 +4,14 @@
 
 namespace fw {
 
-// The current time in whole seconds (the platform's clock; the headless backend's can be set).
+// The current time in whole seconds of the platform's clock.
 std::int64_t CurrentTimeSeconds();
+
+// How long to sleep, from `nowMilliseconds` on the same clock, until just past its next whole
+// second: a millisecond beyond the boundary, so that a wait never ends just before it.
+constexpr int MillisecondsToNextSecond(std::int64_t nowMilliseconds) {
+    const std::int64_t intoSecond = ((nowMilliseconds % 1000) + 1000) % 1000;
+    return static_cast<int>(1000 - intoSecond + 1);
+}
 
 } // namespace fw

@@ -37,9 +37,6 @@ public:
     // is the message's answer then.
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-    const fw::DialogTemplate& Template() const { return m_template; }
-    bool IsEnded() const { return m_ended; }
-
     static const fw::MessageMap messageMap;
 
 protected:

@@ -2,9 +2,8 @@
 
 #include "framework/Wnd.h"
 
-CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, DWORD flags,
-                         const char* filter, const CWnd* parent)
-    : m_openFileDialog(openFileDialog != FALSE) {
+CFileDialog::CFileDialog(const char* defaultExt, const char* fileName, DWORD flags, const char* filter,
+                         const CWnd* parent) {
     m_ofn.owner = parent != nullptr ? parent->m_hWnd : nullptr;
     m_ofn.defaultExt = defaultExt;
     m_ofn.flags = flags | OFN_EXPLORER;
@@ -19,10 +18,6 @@ CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char
 }
 
 INT_PTR CFileDialog::DoModal() {
-    // Only the open dialog is ever asked for; a save dialog would need its own platform call.
-    if (!m_openFileDialog) {
-        return IDCANCEL;
-    }
     return fw::backend::ShowOpenFileDialog(m_ofn) ? IDOK : IDCANCEL;
 }
 

@@ -42,13 +42,12 @@ bool ShowOpenFileDialog(OpenFileName& dialog);
 
 } // namespace fw
 
-// The common open-file dialog. The filter is written with vertical bars for the separators
-// ("Update-Files (.qam)|*.qam||"); the framework adds its explorer style to the flags.
+// The common open-file dialog (the program never asks for a save dialog). The filter is written
+// with vertical bars for the separators ("Update-Files (.qam)|*.qam||"); the framework adds its
+// explorer style to the flags.
 class CFileDialog : public CObject {
 public:
-    CFileDialog(BOOL openFileDialog, const char* defaultExt = nullptr, const char* fileName = nullptr,
-                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
-                const CWnd* parent = nullptr);
+    CFileDialog(const char* defaultExt, const char* fileName, DWORD flags, const char* filter, const CWnd* parent);
 
     // IDOK when a file was chosen, else IDCANCEL.
     INT_PTR DoModal();
@@ -56,7 +55,4 @@ public:
     std::string GetPathName() const;
 
     fw::OpenFileName m_ofn;
-
-private:
-    bool m_openFileDialog;
 };

@@ -7,8 +7,6 @@ class CArchive;
 struct CRuntimeClass {
     const char* m_lpszClassName;
     const CRuntimeClass* m_pBaseClass;
-
-    bool IsDerivedFrom(const CRuntimeClass* base) const;
 };
 
 // Root of the framework's classes. Virtual slots, in order: class query, destructor, serialisation.
@@ -17,8 +15,6 @@ public:
     virtual const CRuntimeClass* GetRuntimeClass() const;
     virtual ~CObject() = default;
     virtual void Serialize(CArchive& archive);
-
-    bool IsKindOf(const CRuntimeClass* runtimeClass) const;
 
     static const CRuntimeClass classCObject;
 

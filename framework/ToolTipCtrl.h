@@ -11,7 +11,7 @@ public:
     CToolTipCtrl& operator=(const CToolTipCtrl&) = delete;
 
     // Creates the control, owned by parent. FALSE when it could not be created.
-    BOOL Create(CWnd* parent, DWORD style = 0);
+    BOOL Create(CWnd* parent);
     // A tool over rect (client coordinates of window), known by id (not by the window's handle).
     BOOL AddTool(const CWnd& window, const char* text, const RECT& rect, UINT_PTR id);
     void Activate(BOOL activate) const { SendMessage(TTM_ACTIVATE, static_cast<WPARAM>(activate)); }

@@ -70,10 +70,10 @@ int CComDevice::Open(int port, int baudRate, int parity, int xonXoff) {
     if (!m_port->Open(port, baudRate, parity, xonXoff)) {
         return 0;
     }
-    Purge();
-    const int result = SetTimeouts(kOpenTimeouts.readInterval, kOpenTimeouts.readMultiplier,
-                                   kOpenTimeouts.readConstant, kOpenTimeouts.writeMultiplier,
-                                   kOpenTimeouts.writeConstant);
+    const int result = Purge() != 0 ? SetTimeouts(kOpenTimeouts.readInterval, kOpenTimeouts.readMultiplier,
+                                                  kOpenTimeouts.readConstant, kOpenTimeouts.writeMultiplier,
+                                                  kOpenTimeouts.writeConstant)
+                                    : 0;
     if (result == 0) {
         // Nothing relies on a half-opened device; keeping it would hold the port against the next scan.
         m_port->Close();

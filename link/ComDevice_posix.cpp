@@ -1,3 +1,4 @@
+#include "framework/posix/ConfigDirectory.h"
 #include "link/Port.h"
 #include "link/PortsDirectory.h"
 #include "link/PosixLineSettings.h"
@@ -23,9 +24,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Where nobody has set up a ports directory, an administrator links com<n> to the serial device.
+// The user links com<n> to a serial device here; without a configuration directory there is none.
 std::string& PortsDirectoryValue() {
-    static std::string directory = "/var/lib/qamupdate/ports";
+    static std::string directory = [] {
+        const auto config = fw::posix::ConfigDirectory();
+        return config ? *config + "/ports" : std::string();
+    }();
     return directory;
 }
 
@@ -138,6 +142,9 @@ public:
         Close();
         speed_t speed{};
         if (!posix::BaudRateSpeed(baudRate, speed)) {
+            return false;
+        }
+        if (PortsDirectory().empty()) {
             return false;
         }
         const std::string path = PortsDirectory() + "/com" + std::to_string(port);

@@ -10,8 +10,6 @@ namespace qam::link::win32 {
 
 namespace {
 
-PortRecord record;
-
 constexpr DWORD kInputQueue = 65536;
 constexpr DWORD kOutputQueue = 4096;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -30,11 +28,6 @@ public:
     void Reset(HANDLE handle) {
         Close();
         m_handle = handle;
-        if (Valid()) {
-            ++record.devicesOpened;
-            ++record.handlesOpen;
-            record.lastHandle = handle;
-        }
     }
 
     // CancelIo, then CloseHandle: the result of the closing, 0 when nothing was open.
@@ -44,11 +37,7 @@ public:
         }
         ::CancelIo(m_handle);
         const BOOL closed = ::CloseHandle(m_handle);
-        if (record.lastHandle == m_handle) {
-            record.lastHandle = INVALID_HANDLE_VALUE;
-        }
         m_handle = INVALID_HANDLE_VALUE;
-        --record.handlesOpen;
         return closed;
     }
 
@@ -64,7 +53,6 @@ public:
     ~EventHandle() {
         if (m_event != nullptr) {
             ::CloseHandle(m_event);
-            --record.eventsAlive;
         }
     }
     EventHandle(const EventHandle&) = delete;
@@ -74,10 +62,6 @@ public:
     HANDLE Get() {
         if (m_event == nullptr) {
             m_event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-            if (m_event != nullptr) {
-                ++record.eventsCreated;
-                ++record.eventsAlive;
-            }
         }
         return m_event;
     }
@@ -151,9 +135,6 @@ private:
             return false;
         }
         DCB written = BuildLineSettings(read, baudRate, parity, xonXoff);
-        record.lastRead = read;
-        record.lastWritten = written;
-        ++record.settingsWritten;
         if (!::SetCommState(device, &written)) {
             return false;
         }
@@ -168,7 +149,6 @@ private:
         m_overlapped.Offset = 0;
         m_overlapped.OffsetHigh = 0;
         m_overlapped.hEvent = event;
-        record.lastEvent = event;
         return true;
     }
 
@@ -224,10 +204,6 @@ DCB BuildLineSettings(const DCB& read, int baudRate, int parity, int xonXoff) {
     settings.XonChar = 0x11;
     settings.XoffChar = 0x13;
     return settings;
-}
-
-const PortRecord& Record() {
-    return record;
 }
 
 } // namespace qam::link::win32

@@ -11,26 +11,26 @@
 
 namespace {
 
-constexpr const char* programFileFormat = "%s.exe";
-constexpr const char* fileVersionQuery = "\\StringFileInfo\\040904b0\\FileVersion";
-constexpr DWORD versionBufferBytes = 2048;
+constexpr const char* PROGRAM_FILE_FORMAT = "%s.exe";
+constexpr const char* FILE_VERSION_QUERY = "\\StringFileInfo\\040904b0\\FileVersion";
+constexpr DWORD VERSION_BUFFER_BYTES = 2048;
 
 // The title from the version information of the program's own file, or nothing.
 std::optional<std::string> TitleFromOwnVersion(const std::string& exeName) {
     std::array<char, 272> fileName{};
-    std::snprintf(fileName.data(), fileName.size(), programFileFormat, exeName.c_str());
+    std::snprintf(fileName.data(), fileName.size(), PROGRAM_FILE_FORMAT, exeName.c_str());
     DWORD handle = 0;
     const DWORD size = fw::GetFileVersionInfoSizeA(fileName.data(), &handle);
-    if (size < 1 || size >= versionBufferBytes) {
+    if (size < 1 || size >= VERSION_BUFFER_BYTES) {
         return std::nullopt;
     }
-    std::array<char, versionBufferBytes> block{};
-    if (!fw::GetFileVersionInfoA(fileName.data(), handle, versionBufferBytes, block.data())) {
+    std::array<char, VERSION_BUFFER_BYTES> block{};
+    if (!fw::GetFileVersionInfoA(fileName.data(), handle, VERSION_BUFFER_BYTES, block.data())) {
         return std::nullopt;
     }
     void* text = nullptr;
     UINT length = 0;
-    if (!fw::VerQueryValueA(block.data(), fileVersionQuery, &text, &length) || text == nullptr || length == 0) {
+    if (!fw::VerQueryValueA(block.data(), FILE_VERSION_QUERY, &text, &length) || text == nullptr || length == 0) {
         return std::nullopt;
     }
     // The value lies inside the block; it is read no further than its length or the block's end.

@@ -4,34 +4,31 @@
 #include "framework/Icon.h"
 #include "framework/PaintDC.h"
 #include "framework/RegKey.h"
-#include "ui/ErrorText.h"
 #include "ui/UpdaterDialogTemplate.h"
+#include "update/ErrorReport.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr const char* registryKey = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
-constexpr const char* lastDirectoryValue = "LastNUVDir";
-constexpr const char* portCountValue = "LastCOM";
-constexpr const char* preferredPortValue = "PrefCOM";
-
-constexpr const char* errorCaption = "ERROR";
+constexpr const char* REGISTRY_KEY = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
+constexpr const char* LAST_DIRECTORY_VALUE = "LastNUVDir";
+constexpr const char* PORT_COUNT_VALUE = "LastCOM";
+constexpr const char* PREFERRED_PORT_VALUE = "PrefCOM";
 
 // What the scan uses when the registry has nothing to say.
-constexpr int newKeyPortCount = 4;
-constexpr int missingPortCount = 32;
-constexpr int defaultPreferredPort = 1;
-constexpr DWORD lastDirectoryCapacity = 260;
+constexpr int NEW_KEY_PORT_COUNT = 4;
+constexpr int MISSING_PORT_COUNT = 32;
+constexpr int DEFAULT_PREFERRED_PORT = 1;
 
-constexpr int notSearchedYet = -2;
+constexpr int NOT_SEARCHED_YET = -2;
 
 struct ToolTip {
     std::uint32_t id;
     const char* text;
 };
 
-constexpr ToolTip toolTips[] = {
+constexpr ToolTip TOOL_TIPS[] = {
     {IDC_SEARCH_MODULE, "search QAM-Module on COM-ports"},
     {IDC_DEFAULT_SETTINGS, "clear current settings, use factory defaults"},
     {IDCANCEL, "shut down communication, close application"},
@@ -42,10 +39,8 @@ constexpr ToolTip toolTips[] = {
 
 // A 32-bit number value; anything else (a text, a value of another size) counts as a failed read.
 bool QueryNumber(const CRegKey& key, const char* name, int& number) {
-    DWORD type = REG_NONE;
-    std::uint32_t value = 0;
-    DWORD size = sizeof value;
-    if (key.QueryValue(name, &type, &value, &size) != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) {
+    DWORD value = 0;
+    if (key.QueryDWORDValue(name, value) != ERROR_SUCCESS) {
         return false;
     }
     // Stored as given: the scan's own arithmetic copes with any value.
@@ -58,7 +53,7 @@ bool QueryNumber(const CRegKey& key, const char* name, int& number) {
 const CRuntimeClass CUpdaterDialog::classCUpdaterDialog{"CUpdaterDialog", &CDialog::classCDialog};
 
 namespace {
-constexpr fw::MessageMapEntry updaterEntries[] = {
+constexpr fw::MessageMapEntry UPDATER_ENTRIES[] = {
     fw::OnMessage<&CUpdaterDialog::OnPaint>(WM_PAINT),
     fw::OnMessage<&CUpdaterDialog::OnQueryDragIcon>(WM_QUERYDRAGICON),
     fw::OnCommand<&CUpdaterDialog::RunUpdate>(IDC_UPDATE),
@@ -70,7 +65,7 @@ constexpr fw::MessageMapEntry updaterEntries[] = {
 };
 } // namespace
 
-const fw::MessageMap CUpdaterDialog::messageMap{&CDialog::messageMap, updaterEntries};
+const fw::MessageMap CUpdaterDialog::messageMap{&CDialog::messageMap, UPDATER_ENTRIES};
 
 CUpdaterDialog::CUpdaterDialog() : CDialog(qam::ui::UpdaterDialogTemplate()) {
     m_icon = fw::LoadAppIcon(IDR_MAINFRAME);
@@ -102,7 +97,7 @@ BOOL CUpdaterDialog::OnInitDialog() {
     SetWindowText(m_title.c_str());
 
     std::size_t slot = 0;
-    for (const ToolTip& tip : toolTips) {
+    for (const ToolTip& tip : TOOL_TIPS) {
         m_toolTips[slot++] = ToolTipEntry{tip.id, tip.text};
     }
     m_toolTips[slot] = ToolTipEntry{0, {}};
@@ -127,32 +122,32 @@ BOOL CUpdaterDialog::OnInitDialog() {
     m_proxy.m_statusLine = &m_statusLine;
 
     m_lastDirectory.fill('\0');
-    m_search.portCount = newKeyPortCount;
+    m_search.portCount = NEW_KEY_PORT_COUNT;
     CRegKey key;
     DWORD disposition = 0;
-    if (key.Create(HKEY_LOCAL_MACHINE, registryKey, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &disposition) ==
+    if (key.Create(HKEY_LOCAL_MACHINE, REGISTRY_KEY, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &disposition) ==
         ERROR_SUCCESS) {
         if (disposition != REG_CREATED_NEW_KEY) {
             DWORD type = REG_NONE;
-            DWORD size = lastDirectoryCapacity;
-            if (key.QueryValue(lastDirectoryValue, &type, m_lastDirectory.data(), &size) == ERROR_SUCCESS) {
+            DWORD size = LAST_DIRECTORY_TEXT;
+            if (key.QueryValue(LAST_DIRECTORY_VALUE, &type, m_lastDirectory.data(), &size) == ERROR_SUCCESS) {
                 // The text ends at the last byte returned; the field's extra byte keeps a full one terminated.
                 m_lastDirectory[size] = '\0';
             } else {
                 m_lastDirectory.fill('\0');
             }
-            if (!QueryNumber(key, portCountValue, m_search.portCount)) {
-                m_search.portCount = missingPortCount;
+            if (!QueryNumber(key, PORT_COUNT_VALUE, m_search.portCount)) {
+                m_search.portCount = MISSING_PORT_COUNT;
             }
-            if (!QueryNumber(key, preferredPortValue, m_search.preferredPort)) {
-                m_search.preferredPort = defaultPreferredPort;
+            if (!QueryNumber(key, PREFERRED_PORT_VALUE, m_search.preferredPort)) {
+                m_search.preferredPort = DEFAULT_PREFERRED_PORT;
             }
         } else {
-            m_search.preferredPort = defaultPreferredPort;
+            m_search.preferredPort = DEFAULT_PREFERRED_PORT;
         }
         key.Close();
     } else {
-        m_search.preferredPort = defaultPreferredPort;
+        m_search.preferredPort = DEFAULT_PREFERRED_PORT;
     }
 
     m_search.settingsSupported = 0;
@@ -163,7 +158,7 @@ BOOL CUpdaterDialog::OnInitDialog() {
 
     SetDlgItemText(IDC_STATUS_UPPER, "");
     SetDlgItemText(IDC_STATUS_LOWER, "");
-    m_search.foundPort = notSearchedYet;
+    m_search.foundPort = NOT_SEARCHED_YET;
 
     UpdateWindow();
     // Posted, not called: the search runs once the window is on the screen.
@@ -198,25 +193,17 @@ void CUpdaterDialog::OnKeepSettings() {
 }
 
 void CUpdaterDialog::ReportError(ResultCode code, std::span<const char> reply, const char* detail) {
-    std::string text = qam::ui::ErrorText(code, reply);
-    if (text.empty()) {
-        return;
-    }
-    if (detail != nullptr) {
-        text += '\n';
-        text += detail;
-    }
-    MessageBox(text.c_str(), errorCaption, MB_ICONERROR | MB_OK);
+    qam::update::ReportError(*this, code, reply, detail);
 }
 
 void CUpdaterDialog::ShutDown() {
     CRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, registryKey, KEY_WRITE) == ERROR_SUCCESS) {
-        const auto length = static_cast<DWORD>(::strnlen(m_lastDirectory.data(), lastDirectoryCapacity));
-        key.SetValue(lastDirectoryValue, REG_SZ, m_lastDirectory.data(), length);
+    if (key.Open(HKEY_LOCAL_MACHINE, REGISTRY_KEY, KEY_WRITE) == ERROR_SUCCESS) {
+        const auto length = static_cast<DWORD>(::strnlen(m_lastDirectory.data(), LAST_DIRECTORY_TEXT));
+        key.SetValue(LAST_DIRECTORY_VALUE, REG_SZ, m_lastDirectory.data(), length);
         if (m_search.foundPort > 0) {
             const auto port = static_cast<std::uint32_t>(m_search.preferredPort);
-            key.SetValue(preferredPortValue, REG_DWORD, &port, sizeof port);
+            key.SetValue(PREFERRED_PORT_VALUE, REG_DWORD, &port, sizeof port);
         }
         key.Close();
     }

@@ -7,6 +7,7 @@
 #include "link/ComDevice.h"
 #include "module/ModuleProxy.h"
 #include "module/ModuleSearch.h"
+#include "update/FactoryDefaults.h"
 
 #include <array>
 #include <cstdint>
@@ -53,7 +54,8 @@ public:
     // TRUE while the update or the factory defaults run: a close request then changes nothing.
     BOOL CloseRefused() const;
 
-    static constexpr std::size_t LAST_DIRECTORY_BYTES = 261; // 260 and room for the terminator
+    // The last directory as the registry keeps it, and the field that holds it with its terminator.
+    static constexpr std::size_t LAST_DIRECTORY_TEXT = 260;
     static constexpr std::size_t TOOLTIP_SLOTS = 8;
 
     struct ToolTipEntry {
@@ -64,10 +66,10 @@ public:
     std::string m_title;
     HICON m_icon = nullptr;
     CComDevice m_link;
-    std::array<char, LAST_DIRECTORY_BYTES> m_lastDirectory{};
+    std::array<char, LAST_DIRECTORY_TEXT + 1> m_lastDirectory{};
     // Port count, preferred port, found port, module found, settings supported, tuner type.
     SearchState m_search;
-    std::array<char, 16> m_lastResetReply{};
+    qam::update::ResetReply m_lastResetReply{};
     std::string m_updateFilePath;
     CModuleProxy m_proxy;
     int m_keepSettings = 1;

@@ -10,9 +10,9 @@ namespace qam::ui {
 
 namespace {
 
-constexpr const char* titlePrefix = "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V";
-constexpr const char* fallbackFormat = "%s ?.??";
-constexpr const char* titleFormat = "%s %d.%d%d";
+constexpr const char* TITLE_PREFIX = "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V";
+constexpr const char* FALLBACK_FORMAT = "%s ?.??";
+constexpr const char* TITLE_FORMAT = "%s %d.%d%d";
 
 // One "%d" of a scan format: blanks skipped, an optional sign, at least one digit. Numbers out of
 // range saturate, where the C library's scan would be undefined.
@@ -44,7 +44,7 @@ bool ScanNumber(std::string_view text, std::size_t& at, int& number) {
 
 std::string FallbackTitle() {
     std::array<char, 128> title{};
-    std::snprintf(title.data(), title.size(), fallbackFormat, titlePrefix);
+    std::snprintf(title.data(), title.size(), FALLBACK_FORMAT, TITLE_PREFIX);
     return title.data();
 }
 
@@ -63,7 +63,7 @@ std::optional<std::string> TitleFromFileVersion(std::string_view text) {
         }
     }
     std::array<char, 128> title{};
-    std::snprintf(title.data(), title.size(), titleFormat, titlePrefix, numbers[0], numbers[1], numbers[2]);
+    std::snprintf(title.data(), title.size(), TITLE_FORMAT, TITLE_PREFIX, numbers[0], numbers[1], numbers[2]);
     return std::string(title.data());
 }
 

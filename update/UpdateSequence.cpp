@@ -3,12 +3,14 @@
 #include "common/Resource.h"
 #include "framework/Clock.h"
 #include "framework/MessageWait.h"
+#include "framework/SleepGuard.h"
 #include "framework/WaitCursor.h"
 #include "framework/Wnd.h"
 #include "link/ComDevice.h"
 #include "module/ChannelBackup.h"
 #include "module/ModuleProxy.h"
 #include "module/ModuleSearch.h"
+#include "update/ErrorReport.h"
 #include "update/UpdateFileCheck.h"
 
 #include <algorithm>
@@ -25,6 +27,8 @@ constexpr const char* TEXT_CLEAR_SETTINGS = "clear current settings ...";
 constexpr const char* TEXT_RESET = "reset module ...";
 constexpr const char* TEXT_RECONNECT = "reconnect ...";
 constexpr const char* TEXT_RESTORE = "restore settings ...";
+constexpr const char* TEXT_UPDATE_SUCCESSFUL = "Update Successful";
+constexpr const char* TEXT_UPDATE_FAILED = "Update Failed";
 
 constexpr const char* READ_FAILED_TEXT = "Do You Want To Continue ?";
 constexpr const char* READ_FAILED_CAPTION = "Can NOT Read Settings";
@@ -126,6 +130,8 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
 
     // A reply shorter than the 16 bytes asked for is how the module answers a reset: the read
     // ends on its time-outs, and only a short reply beginning with "NUV" leads to the restart.
+    // Nothing of the "CPRM" reply may show behind a short one.
+    std::fill_n(reply.begin(), REPLY_AREA_BYTES, '\0');
     const ResultCode reset = link.ExecuteCommand(RST0, COMMAND_LENGTH, reply.data(), REPLY_AREA_BYTES, false);
     if (reset != ERR_BAD_RESPONSE) {
         return reset;
@@ -169,14 +175,22 @@ bool HasUpdateFileType(const std::string& path) {
     return lower.compare(tail, std::string::npos, FILE_TYPE) == 0;
 }
 
-UpdateOutcome RunUpdateSequence(const UpdateContext& context) {
-    fw::BeginWaitCursor();
+ResultCode RunUpdate(const UpdateContext& context) {
+    CWaitCursor waitCursor;
+    // A computer that sleeps in the middle of a flash write leaves the module half-written.
+    CSleepGuard awake;
     context.dialog.EnableWindow(FALSE);
 
-    UpdateOutcome outcome;
-    outcome.reply.fill('\0');
-    outcome.result = HasUpdateFileType(context.updateFilePath) ? RunSteps(context, outcome.reply) : ERR_FILE_TYPE;
-    return outcome;
+    ReplyArea reply{};
+    const ResultCode result = GuardedResult([&] {
+        return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply) : ERR_FILE_TYPE;
+    });
+
+    context.dialog.EnableWindow(TRUE);
+    ReportError(context.dialog, result, reply);
+    context.dialog.SetDlgItemText(IDC_STATUS_LOWER, result == RESULT_OK ? TEXT_UPDATE_SUCCESSFUL : TEXT_UPDATE_FAILED);
+    context.link.Close();
+    return result;
 }
 
 } // namespace qam::update

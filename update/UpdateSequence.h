@@ -16,11 +16,6 @@ namespace qam::update {
 inline constexpr int REPLY_AREA_BYTES = 16;
 using ReplyArea = std::array<char, REPLY_AREA_BYTES + 1>;
 
-struct UpdateOutcome {
-    ResultCode result = RESULT_OK;
-    ReplyArea reply{};
-};
-
 // What one update run works with: the window's link, proxy, search state and file, and the
 // window itself for its controls and boxes.
 struct UpdateContext {
@@ -32,10 +27,11 @@ struct UpdateContext {
     int keepSettings;
 };
 
-// Every step of one firmware update up to its result: shows the wait cursor and disables the
-// window first; the caller finishes (window enabled, error report, final status, port closed,
-// wait cursor removed).
-UpdateOutcome RunUpdateSequence(const UpdateContext& context);
+// One firmware update from the wait cursor to the end: the window disabled, the file checked, the
+// settings backed up, "CPRM", the download, the reset and its wait, the reconnection, the restore;
+// then the window enabled, the report, the final status and the port closed. The computer is kept
+// awake meanwhile. Answers the code reported.
+ResultCode RunUpdate(const UpdateContext& context);
 
 // The type test of the file name: its last four characters, in lower case, are ".qam".
 bool HasUpdateFileType(const std::string& path);

@@ -6,9 +6,9 @@ CToolTipCtrl::~CToolTipCtrl() {
     DestroyWindow();
 }
 
-BOOL CToolTipCtrl::Create(CWnd* parent, DWORD style) {
+BOOL CToolTipCtrl::Create(CWnd* parent) {
     DestroyWindow();
-    m_hWnd = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | style,
+    m_hWnd = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                parent != nullptr ? parent->m_hWnd : nullptr, nullptr, ::GetModuleHandleA(nullptr),
                                nullptr);

@@ -1,53 +1,41 @@
 #include "framework/win32/Windows.h"
 
 #include "framework/Backend.h"
+#include "framework/Icon.h"
 #include "framework/MessageBox.h"
 #include "framework/MessagePump.h"
+#include "framework/PaintDC.h"
 #include "framework/Wnd.h"
 
-#include <string>
+#include <memory>
 
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
-    // A CWnd without a window is valid and answers 0, as on the headless backend.
-    if (m_hWnd == nullptr) {
-        return 0;
+struct CPaintDC::Paint {
+    PAINTSTRUCT paint{};
+};
+
+CPaintDC::CPaintDC(const CWnd& window) : m_window(window.m_hWnd), m_paint(std::make_unique<Paint>()) {
+    m_hDC = ::BeginPaint(m_window, &m_paint->paint);
+}
+
+CPaintDC::~CPaintDC() {
+    if (m_hDC != nullptr) {
+        ::EndPaint(m_window, &m_paint->paint);
     }
-    return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
 
-void CWnd::SetWindowText(const char* text) const {
-    if (m_hWnd != nullptr) {
-        ::SetWindowTextA(m_hWnd, text);
-    }
-}
-
-std::string CWnd::GetWindowText() const {
-    if (m_hWnd == nullptr) {
-        return {};
-    }
-    const int length = ::GetWindowTextLengthA(m_hWnd);
-    if (length <= 0) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = ::GetWindowTextA(m_hWnd, text.data(), length + 1);
-    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-    return text;
-}
-
-BOOL CWnd::EnableWindow(BOOL enable) const {
-    return m_hWnd == nullptr ? FALSE : ::EnableWindow(m_hWnd, enable);
-}
-
-BOOL CWnd::IsWindowEnabled() const {
-    return m_hWnd == nullptr ? FALSE : ::IsWindowEnabled(m_hWnd);
-}
-
-CWnd CWnd::GetDlgItem(int id) const {
-    return CWnd(m_hWnd == nullptr ? nullptr : ::GetDlgItem(m_hWnd, id));
+BOOL CPaintDC::DrawIcon(int x, int y, HICON icon) const {
+    return m_hDC == nullptr ? FALSE : ::DrawIcon(m_hDC, x, y, icon);
 }
 
 namespace fw {
+
+HICON LoadAppIcon(UINT id) {
+    return ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id));
+}
+
+int GetSystemMetrics(int index) {
+    return ::GetSystemMetrics(index);
+}
 
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     return ::MessageBoxA(owner, text, caption, type);

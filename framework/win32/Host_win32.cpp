@@ -6,8 +6,6 @@
 #include "framework/MessageWait.h"
 #include "framework/SleepGuard.h"
 
-#include <chrono>
-
 namespace fw {
 
 namespace backend {
@@ -37,16 +35,6 @@ bool DispatchOneWaitingMessage() {
     }
     ::DispatchMessageA(&message);
     return true;
-}
-
-void WaitForMessageOrNextSecond() {
-    // The clock's whole seconds come from the system time; one millisecond past the boundary, so
-    // that the wait never ends just before it.
-    using namespace std::chrono;
-    const auto sinceSecond = duration_cast<milliseconds>(system_clock::now().time_since_epoch()) % seconds(1);
-    const auto left = static_cast<DWORD>((milliseconds(1000) - sinceSecond + milliseconds(1)).count());
-    // MWMO_INPUTAVAILABLE: a message seen by an earlier peek but left in the queue wakes it too.
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 void KeepSystemAwake(bool awake) {

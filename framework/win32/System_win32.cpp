@@ -1,40 +1,10 @@
 #include "framework/win32/Windows.h"
 
-#include "framework/RegKey.h"
 #include "framework/VersionInfo.h"
 #include "framework/WinApp.h"
 
 #include <array>
 #include <string>
-
-LONG CRegKey::Create(HKEY parent, const char* subKey, const char* className, DWORD options, REGSAM access,
-                     DWORD* disposition) {
-    Close();
-    return ::RegCreateKeyExA(parent, subKey, 0, const_cast<char*>(className), options, access, nullptr, &m_hKey,
-                             disposition);
-}
-
-LONG CRegKey::Open(HKEY parent, const char* subKey, REGSAM access) {
-    Close();
-    return ::RegOpenKeyExA(parent, subKey, 0, access, &m_hKey);
-}
-
-LONG CRegKey::QueryValue(const char* name, DWORD* type, void* data, DWORD* size) const {
-    return ::RegQueryValueExA(m_hKey, name, nullptr, type, static_cast<BYTE*>(data), size);
-}
-
-LONG CRegKey::SetValue(const char* name, DWORD type, const void* data, DWORD size) const {
-    return ::RegSetValueExA(m_hKey, name, 0, type, static_cast<const BYTE*>(data), size);
-}
-
-LONG CRegKey::Close() {
-    if (m_hKey == nullptr) {
-        return ERROR_SUCCESS;
-    }
-    const LONG result = ::RegCloseKey(m_hKey);
-    m_hKey = nullptr;
-    return result;
-}
 
 namespace fw {
 

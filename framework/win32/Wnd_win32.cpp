@@ -1,11 +1,49 @@
 #include "framework/win32/Windows.h"
 
-#include "framework/Clock.h"
-#include "framework/Icon.h"
-#include "framework/PaintDC.h"
 #include "framework/Wnd.h"
 
-#include <ctime>
+#include <string>
+
+// Every CWnd member of the Win32 backend: one-line wrappers of the window functions.
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
+    // A CWnd without a window is valid and answers 0, as on the headless backend.
+    if (m_hWnd == nullptr) {
+        return 0;
+    }
+    return ::SendMessageA(m_hWnd, message, wParam, lParam);
+}
+
+void CWnd::SetWindowText(const char* text) const {
+    if (m_hWnd != nullptr) {
+        ::SetWindowTextA(m_hWnd, text);
+    }
+}
+
+std::string CWnd::GetWindowText() const {
+    if (m_hWnd == nullptr) {
+        return {};
+    }
+    const int length = ::GetWindowTextLengthA(m_hWnd);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = ::GetWindowTextA(m_hWnd, text.data(), length + 1);
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return text;
+}
+
+BOOL CWnd::EnableWindow(BOOL enable) const {
+    return m_hWnd == nullptr ? FALSE : ::EnableWindow(m_hWnd, enable);
+}
+
+BOOL CWnd::IsWindowEnabled() const {
+    return m_hWnd == nullptr ? FALSE : ::IsWindowEnabled(m_hWnd);
+}
+
+CWnd CWnd::GetDlgItem(int id) const {
+    return CWnd(m_hWnd == nullptr ? nullptr : ::GetDlgItem(m_hWnd, id));
+}
 
 BOOL CWnd::ShowWindow(int command) const {
     return m_hWnd == nullptr ? FALSE : ::ShowWindow(m_hWnd, command);
@@ -38,37 +76,3 @@ void CWnd::GetClientRect(RECT* rect) const {
         *rect = RECT{};
     }
 }
-
-struct CPaintDC::Paint {
-    PAINTSTRUCT paint{};
-};
-
-CPaintDC::CPaintDC(const CWnd& window) : m_window(window.m_hWnd), m_paint(std::make_unique<Paint>()) {
-    m_hDC = ::BeginPaint(m_window, &m_paint->paint);
-}
-
-CPaintDC::~CPaintDC() {
-    if (m_hDC != nullptr) {
-        ::EndPaint(m_window, &m_paint->paint);
-    }
-}
-
-BOOL CPaintDC::DrawIcon(int x, int y, HICON icon) const {
-    return m_hDC == nullptr ? FALSE : ::DrawIcon(m_hDC, x, y, icon);
-}
-
-namespace fw {
-
-HICON LoadAppIcon(UINT id) {
-    return ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id));
-}
-
-int GetSystemMetrics(int index) {
-    return ::GetSystemMetrics(index);
-}
-
-std::int64_t CurrentTimeSeconds() {
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
-
-} // namespace fw

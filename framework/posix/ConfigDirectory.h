@@ -1,0 +1,13 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace fw::posix {
+
+// The program's own configuration directory, "$XDG_CONFIG_HOME/qamupdate" or, without that,
+// "$HOME/.config/qamupdate". Nothing when neither variable names an absolute directory. These two
+// variables are all the program reads from its environment.
+std::optional<std::string> ConfigDirectory();
+
+} // namespace fw::posix
