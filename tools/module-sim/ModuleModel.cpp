@@ -370,8 +370,8 @@ void ModuleModel::TakeBlockByte(std::uint8_t byte, Micros now) {
 }
 
 bool ModuleModel::StrikesBlockData() const {
-    return m_blockHasFault &&
-           (m_blockFault.kind == FaultKind::StopMidBlock || m_blockFault.kind == FaultKind::HangUp);
+    return m_blockHasFault && (m_blockFault.kind == FaultKind::StopMidBlock ||
+                               (m_blockFault.kind == FaultKind::HangUp && !m_blockFault.finalReply));
 }
 
 // A strike beyond the block's end comes after its last byte, in place of the final reply.

@@ -56,7 +56,8 @@ struct Fault {
     Bytes reply;
     int delayMs = 0;
     // Block sends: strike the final "OK\r\n" instead of the command's (Silence, ShortReply,
-    // WrongReply, Delay; RefuseBlock, StopMidBlock and HangUp always strike where they say).
+    // WrongReply, Delay, HangUp: the line goes after `bytes` bytes of it; RefuseBlock and
+    // StopMidBlock always strike where they say).
     bool finalReply = false;
 };
 

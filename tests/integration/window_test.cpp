@@ -1,0 +1,347 @@
+// The window's own rules, and the exits of its commands that the fault sweep cannot produce: what
+// the operator answers, how the module answers a reset, a changed tuner, a closed port, the values
+// kept between runs, the title, the close request while a command runs, the reset wait.
+#include "framework/MessagePump.h"
+#include "tests/support/Kit.h"
+#include "ui/UpdaterApp.h"
+#include "ui/UpdaterDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+bool shortResetWrite = false;
+} // namespace
+
+// "RST0" goes out only half, and the rest never: a write the line does not complete.
+extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
+    static const auto next = reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(::dlsym(RTLD_NEXT, "write"));
+    if (shortResetWrite && count == 4 && std::memcmp(buffer, "RST0", 4) == 0) {
+        return next(fd, buffer, 2);
+    }
+    if (shortResetWrite && count == 2 && std::memcmp(buffer, "T0", 2) == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return next(fd, buffer, count);
+}
+
+namespace {
+
+using namespace qam::test;
+namespace sim = qam::sim;
+
+constexpr const char* BACKUP_QUESTION = "Do You Want To Continue ?";
+constexpr const char* RESET_QUESTION = "Do You Want To Reset The Modul ?";
+constexpr const char* TUNER_CHANGED =
+    "New Firmware Supports Other Tuner Type !\n Previous Settings will NOT Be Restored, Using Defaults.";
+
+sim::Scenario Module() {
+    sim::Scenario scenario;
+    scenario.restartMs = 100;
+    for (sim::ChannelContent& channel : scenario.channels) {
+        channel.settings = sim::Bytes(18, 0);
+        channel.bls = {0x01};
+    }
+    return scenario;
+}
+
+class WindowRulesTest : public WindowTest {
+protected:
+    // The ports the start-up search visited, from its status texts.
+    static std::vector<std::string> Searched() {
+        std::vector<std::string> ports;
+        for (const std::string& text : Desk().Texts(IDC_STATUS_UPPER)) {
+            if (text.rfind("searching Device on COM ", 0) == 0) {
+                ports.push_back(text.substr(24, text.size() - 27));
+            }
+        }
+        return ports;
+    }
+    static std::vector<std::string> Ports(int from, int to) {
+        std::vector<std::string> ports;
+        for (int port = from; port <= to; ++port) {
+            ports.push_back(std::to_string(port));
+        }
+        return ports;
+    }
+};
+
+// What the window starts with: the values kept between runs, and the title from its version.
+TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
+    struct Row {
+        const char* name;
+        std::function<void()> store;
+        std::vector<std::string> searched;
+        std::string directory;
+    };
+    const std::string longest(260, 'd');
+    const std::vector<Row> rows = {
+        {"first start: the key is made, 4 ports from port 1", [] {}, Ports(1, 4), ""},
+        {"values missing: 32 ports from port 1",
+         [] { StoreSetting("LastNUVDir", std::string("/fw")); }, Ports(1, 32), "/fw"},
+        {"40 ports from port 5: the count is capped at 32",
+         [] {
+             StoreSetting("LastCOM", std::uint32_t{40});
+             StoreSetting("PrefCOM", std::uint32_t{5});
+         },
+         [] {
+             auto order = Ports(5, 32);
+             for (const auto& port : Ports(1, 4)) {
+                 order.push_back(port);
+             }
+             return order;
+         }(),
+         ""},
+        {"20 from 20, count 4: one subtraction",
+         [] {
+             StoreSetting("LastCOM", std::uint32_t{4});
+             StoreSetting("PrefCOM", std::uint32_t{20});
+         },
+         Ports(16, 19), ""},
+        {"no ports", [] { StoreSetting("LastCOM", std::uint32_t{0}); }, {}, ""},
+        {"numbers that are no numbers, a directory one byte too long: the defaults",
+         [&] {
+             StoreSetting("LastCOM", std::string("4x"));
+             StoreSetting("PrefCOM", std::string("99999999999"));
+             StoreSetting("LastNUVDir", longest + "d");
+         },
+         Ports(1, 32), ""},
+        {"a directory of 260 bytes is kept whole", [&] { StoreSetting("LastNUVDir", longest); }, Ports(1, 32), longest},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Desk().Reset();
+        ForgetSettings();
+        row.store();
+        CUpdaterDialog dialog;
+        Run(dialog, {[&] {
+            EXPECT_EQ(Searched(), row.searched);
+            EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).back(), "no Device found !");
+            EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), row.directory);
+            EXPECT_FALSE(Control(dialog, IDC_SELECT_FILE).enabled);
+        }});
+        EXPECT_TRUE(StoredSetting("LastNUVDir").has_value()) << "the key exists after the first start";
+    }
+
+    struct Title {
+        bool present;
+        std::string fileVersion;
+        DWORD size;
+        std::string title;
+    };
+    const std::string fallback = "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V ?.??";
+    for (const Title& title : std::vector<Title>{{true, "1, 4, 6, 0", 0, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 1.46"},
+                                                 {true, "2,10,3,0", 2047, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 2.103"},
+                                                 {true, "1, 4, 6, 0", 2048, fallback},
+                                                 {true, "1.4.6.0", 0, fallback},
+                                                 {true, "", 0, fallback},
+                                                 {false, "", 0, fallback}}) {
+        SCOPED_TRACE(title.fileVersion);
+        Desk().Reset();
+        Desk().versionPresent = title.present;
+        Desk().fileVersion = title.fileVersion;
+        Desk().reportedVersionSize = title.size;
+        Desk().Operate([] { Press(CWnd(Desk().runningDialog), IDCANCEL); });
+        CUpdaterApp app;
+        fw::RunApplication(app);
+        EXPECT_EQ(Desk().Texts(0), (std::vector<std::string>{title.title}));
+        EXPECT_EQ(Desk().versionFilesAsked.at(0), "QamUpdate.exe");
+    }
+}
+
+// The tips, the check box, the minimised icon and every close request, idle and while a command runs.
+TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
+    StartModule(Module());
+    CUpdaterDialog dialog;
+    Desk().Answer(RESET_QUESTION, IDNO, [&] {
+        // As the box's own loop would deliver them while the factory defaults wait for the answer.
+        Desk().CloseBox(dialog.m_hWnd);
+        fw::PumpWaitingMessages();
+        EXPECT_EQ(dialog.SendMessage(WM_QUERYENDSESSION), FALSE);
+        EXPECT_EQ(dialog.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)), 0);
+    });
+    Run(dialog, {[&] {
+                     const auto& tips = Desk().tools.begin()->second;
+                     std::vector<std::pair<UINT_PTR, std::string>> registered;
+                     for (const Tool& tool : tips) {
+                         registered.emplace_back(tool.id, tool.text);
+                         EXPECT_EQ(tool.window, Item(dialog, static_cast<int>(tool.id)));
+                     }
+                     EXPECT_EQ(registered, (std::vector<std::pair<UINT_PTR, std::string>>{
+                                               {1006, "search QAM-Module on COM-ports"},
+                                               {1001, "clear current settings, use factory defaults"},
+                                               {2, "shut down communication, close application"},
+                                               {1003, "select firmware file for update"},
+                                               {1000, "download selected firmware"},
+                                               {1072, "apply current settings to new firmware"}}));
+                     Desk().Hover(Item(dialog, IDC_SEARCH_MODULE));
+                 },
+                 [&] {
+                     EXPECT_EQ(Desk().shownTip, "search QAM-Module on COM-ports");
+                     Desk().Hover(Item(dialog, IDC_STATUS_UPPER));
+                 },
+                 [&] {
+                     EXPECT_EQ(Desk().shownTip, "");
+                     // The hidden check box's click, as the window would get it.
+                     dialog.CheckDlgButton(IDC_KEEP_SETTINGS, BST_UNCHECKED);
+                     dialog.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_KEEP_SETTINGS, BN_CLICKED));
+                     EXPECT_EQ(dialog.m_keepSettings, 0);
+                     headless::Window& window = headless::Desktop::Instance().WindowOf(dialog.m_hWnd);
+                     window.iconic = true;
+                     dialog.SendMessage(WM_PAINT);
+                     window.iconic = false;
+                     EXPECT_EQ(dialog.SendMessage(WM_QUERYDRAGICON), reinterpret_cast<LRESULT>(dialog.m_icon));
+                     PostDefaults(dialog);
+                 },
+                 [&] {
+                     EXPECT_EQ(Lower().back(), "All Settings Set To Default!");
+                     EXPECT_EQ(dialog.SendMessage(WM_QUERYENDSESSION), TRUE);
+                     Desk().PressKey(Item(dialog, IDC_UPDATE), VK_ESCAPE);
+                 },
+                 [] { ADD_FAILURE() << "Escape did not close the window"; }});
+    ASSERT_EQ(Desk().drawnIcons.size(), 1u);
+    // Centred in the 462 x 154 pixel client area: ((462 - 32 + 1) / 2, (154 - 32 + 1) / 2).
+    EXPECT_EQ(Desk().drawnIcons[0].x, 215);
+    EXPECT_EQ(Desk().drawnIcons[0].y, 61);
+    EXPECT_EQ(StoredSetting("PrefCOM"), "3");
+}
+
+TEST_F(WindowRulesTest, CloseBoxAndShutDownKeepThePreferredPortOfAFailedSearch) {
+    StoreSetting("LastCOM", std::uint32_t{2});
+    StoreSetting("PrefCOM", std::uint32_t{7});
+    CUpdaterDialog dialog;
+    Desk().Operate([&] { Desk().CloseBox(dialog.m_hWnd); });
+    dialog.DoModal();
+    EXPECT_EQ(StoredSetting("PrefCOM"), "7");
+    EXPECT_EQ(StoredSetting("LastNUVDir"), "");
+}
+
+struct Exit {
+    const char* name;
+    std::function<void(sim::Scenario&)> module;
+    std::vector<std::pair<const char*, int>> answers;
+    std::vector<std::string> boxes; // texts, in order
+    const char* status;
+    std::vector<std::string> commandsAfterReset; // from "RST0" on; empty: no reset sent
+    int sleeps;
+    int keepSettings = 1;
+    bool shortResetWrite = false;
+};
+
+// Every way an update ends that no fault of a single exchange brings about.
+TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
+    const std::vector<std::string> RESTORE = {"RST0", "VDSP", "VPLD", "VTUN", "c000", "LNB0", "LND0", "WBLS", "I000",
+                                              "i000", "J000", "j000", "M801", "H000", "h000", "S000", "s000", "Q000",
+                                              "y000", "ZAll", "c001", "LNB0", "LND0", "WBLS", "I000", "i000", "J000",
+                                              "j000", "M801", "S000", "s000", "Q000", "y000", "ZAll"};
+    const std::vector<std::string> RECONNECT = {"RST0", "VDSP", "VPLD", "VTUN"};
+    const std::vector<Exit> exits = {
+        {"channel 1 unreadable, Yes: updated without the restore",
+         [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
+         {{BACKUP_QUESTION, IDYES}}, {BACKUP_QUESTION}, "Update Successful", RECONNECT, 9},
+        {"channel 1 unreadable, No: nothing is cleared",
+         [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
+         {{BACKUP_QUESTION, IDNO}}, {BACKUP_QUESTION, "Unknown Error"}, "Update Failed", {}, 0},
+        {"16 reply bytes to the reset: done at once", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUV 16 bytes ..."); },
+         {}, {}, "Update Successful", {"RST0"}, 0},
+        {"\"OK\\r\\n\" to the reset", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("OK\r\n"); }, {},
+         {"Invalid Response [ OK ]"}, "Update Failed", {"RST0"}, 0},
+        {"\"NUXs\" to the reset", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUXs"); }, {},
+         {"Invalid Response [ NUXs ]"}, "Update Failed", {"RST0"}, 0},
+        {"one byte to the reset shows no part of the earlier reply", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("N"); },
+         {}, {"Invalid Response [ N ]"}, "Update Failed", {"RST0"}, 0},
+        {"reset not written whole: only the report", [](sim::Scenario&) {}, {}, {"Can Not Write To COM"}, "Update Failed",
+         {}, 0, 1, true},
+        {"another tuner after the update: its defaults stay", [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; }, {},
+         {TUNER_CHANGED}, "Update Successful", RECONNECT, 9},
+        {"no tuner known before or after: restored", [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
+         {}, {}, "Update Successful", RESTORE, 9},
+        {"settings not supported: no backup, no restore",
+         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "ABC 1.16 A01"; }, {}, {}, "Update Successful",
+         RECONNECT, 9},
+        {"keep settings off", [](sim::Scenario&) {}, {}, {}, "Update Successful", RECONNECT, 9, 0},
+    };
+    for (const Exit& exit : exits) {
+        SCOPED_TRACE(exit.name);
+        Desk().Reset();
+        m_sim.reset();
+        sim::Scenario scenario = Module();
+        exit.module(scenario);
+        StartModule(scenario);
+        Desk().realSleepMs = 25;
+        shortResetWrite = exit.shortResetWrite;
+        for (const auto& [text, answer] : exit.answers) {
+            Desk().Answer(text, answer);
+        }
+        const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
+        CUpdaterDialog dialog;
+        Run(dialog, {[&] {
+                         dialog.m_keepSettings = exit.keepSettings;
+                         Choose(dialog, path);
+                     },
+                     [&] { Press(dialog, IDC_UPDATE); },
+                     [&] {
+                         ExpectFinished(dialog);
+                         EXPECT_FALSE(dialog.m_link.IsOpen());
+                     }});
+        shortResetWrite = false;
+        std::vector<std::string> shown;
+        for (const Box& box : Desk().boxes) {
+            shown.push_back(box.text);
+        }
+        EXPECT_EQ(shown, exit.boxes);
+        EXPECT_EQ(Lower().back(), exit.status);
+        const std::vector<std::string> commands = Commands(m_sim->Trace());
+        const auto reset = std::find(commands.begin(), commands.end(), "RST0");
+        EXPECT_EQ(std::vector<std::string>(reset, commands.end()), exit.commandsAfterReset);
+        EXPECT_EQ(Desk().sleeps, exit.sleeps);
+    }
+}
+
+// A run that failed before the reset leaves the port closed: the next one cannot write until a
+// new search. And the reset wait counts whole seconds from one that has just begun.
+TEST_F(WindowRulesTest, SecondUpdateNeedsASearchAndTheWaitCountsWholeSeconds) {
+    sim::Scenario scenario = Module();
+    scenario.faults = {FaultOn(sim::FaultKind::Silence, "CPRM")};
+    StartModule(scenario);
+    Desk().realSleepMs = 25;
+    ScopedTimeoutScale fast(1, 40);
+    const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
+    Desk().Answer(BACKUP_QUESTION, IDNO);
+    CUpdaterDialog dialog;
+    std::int64_t resetAt = 0;
+    Run(dialog, {[&] { Choose(dialog, path); }, [&] { Press(dialog, IDC_UPDATE); },
+                 [&] {
+                     EXPECT_TRUE(Control(dialog, IDC_UPDATE).enabled);
+                     Press(dialog, IDC_UPDATE);
+                 },
+                 [&] {
+                     m_sim->Restart(Module());
+                     Press(dialog, IDC_SEARCH_MODULE);
+                 },
+                 [&] {
+                     EXPECT_TRUE(Control(dialog, IDC_UPDATE).enabled);
+                     Desk().clock += 999; // the wait starts 999 ms into a second
+                     resetAt = Desk().clock;
+                     Desk().sleeps = 0;
+                     Press(dialog, IDC_UPDATE);
+                 }});
+    std::vector<std::string> shown;
+    for (const Box& box : Desk().boxes) {
+        shown.push_back(box.text);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"No Response", "Can Not Write to COM!", BACKUP_QUESTION, "Can Not Write To COM"}));
+    EXPECT_EQ(Lower().back(), "Update Successful");
+    // Nine seconds' boundaries crossed: just over eight seconds from a second 999 ms old.
+    EXPECT_EQ(Desk().sleeps, 9);
+    EXPECT_GT(Desk().clock - resetAt, 8000);
+    EXPECT_LE(Desk().clock - resetAt, 8100);
+}
+
+} // namespace

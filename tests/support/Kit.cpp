@@ -1,0 +1,290 @@
+#ifdef _WIN32
+#include "framework/win32/Windows.h"
+#endif
+
+#include "tests/support/Kit.h"
+
+#include "ui/UpdaterDialog.h"
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+namespace qam::test {
+
+sim::Fault FaultOn(sim::FaultKind kind, const std::string& command, int occurrence) {
+    sim::Fault fault;
+    fault.kind = kind;
+    fault.command = command;
+    fault.occurrence = occurrence;
+    return fault;
+}
+
+sim::Fault FaultAt(sim::FaultKind kind, int exchange) {
+    sim::Fault fault;
+    fault.kind = kind;
+    fault.atExchange = exchange;
+    return fault;
+}
+
+std::vector<std::string> TraceLines(const std::vector<sim::TraceEntry>& trace, std::size_t from) {
+    std::vector<std::string> lines;
+    for (std::size_t i = from; i < trace.size(); ++i) {
+        lines.push_back(sim::Describe(trace[i]));
+    }
+    return lines;
+}
+
+std::vector<std::string> SentLines(const std::vector<sim::TraceEntry>& trace, std::size_t from) {
+    std::vector<std::string> lines;
+    for (std::size_t i = from; i < trace.size(); ++i) {
+        const sim::Bytes& bytes = trace[i].bytes;
+        if (trace[i].direction != sim::Direction::ToModule) {
+            continue;
+        }
+        if (bytes.size() > 8) {
+            lines.push_back("[" + std::to_string(bytes.size()) + " bytes]");
+            continue;
+        }
+        std::string line;
+        for (const std::uint8_t byte : bytes) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            line += byte >= 0x20 && byte < 0x7F ? std::string(1, static_cast<char>(byte)) : hex;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Commands(const std::vector<sim::TraceEntry>& trace, std::size_t from) {
+    std::vector<std::string> commands;
+    int last = 0;
+    for (std::size_t i = from; i < trace.size(); ++i) {
+        if (trace[i].direction == sim::Direction::ToModule && trace[i].exchange != last && trace[i].exchange != 0) {
+            commands.emplace_back(trace[i].bytes.begin(), trace[i].bytes.end());
+            last = trace[i].exchange;
+        }
+    }
+    return commands;
+}
+
+TempDir::TempDir() {
+    std::random_device seed;
+    m_path = std::filesystem::temp_directory_path() / ("qam-test-" + std::to_string(seed()) + std::to_string(seed()));
+    std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, const update::Bytes& bytes) const {
+    const std::filesystem::path path = m_path / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+}
+
+update::Bytes SectionData(std::size_t length, std::uint8_t seed) {
+    update::Bytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + seed);
+    }
+    return bytes;
+}
+
+update::UpdateFileParts ThreeSections(std::size_t fpga, std::size_t code, std::size_t data) {
+    update::UpdateFileParts parts;
+    parts.bitFileName = "fpga.bit";
+    parts.dumpFileName = "app.dmp";
+    parts.fpga = update::SectionInput{SectionData(fpga, 1), false, std::nullopt};
+    parts.appCode = update::SectionInput{SectionData(code, 2), false, std::nullopt};
+    parts.appData = update::SectionInput{SectionData(data, 3), false, std::nullopt};
+    return parts;
+}
+
+#ifdef _WIN32
+
+namespace {
+constexpr const char* KEY = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
+
+void StoreValue(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    ::RegCloseKey(key);
+}
+} // namespace
+
+void ForgetSettings() {
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY);
+}
+
+void StoreSetting(const char* name, const std::string& text) {
+    StoreValue(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size()));
+}
+
+void StoreSetting(const char* name, std::uint32_t number) {
+    StoreValue(name, REG_DWORD, &number, sizeof number);
+}
+
+std::optional<std::string> StoredSetting(const char* name) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ, &key) != 0) {
+        return std::nullopt;
+    }
+    DWORD type = 0;
+    char data[512] = {};
+    DWORD size = sizeof data - 1;
+    const LONG read = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    ::RegCloseKey(key);
+    if (read != 0) {
+        return std::nullopt;
+    }
+    if (type == REG_DWORD) {
+        return std::to_string(*reinterpret_cast<const std::uint32_t*>(data));
+    }
+    return std::string(data, size);
+}
+
+#else
+
+namespace {
+
+std::filesystem::path SettingsFile() {
+    static const TempDir config;
+    static const bool pointed = ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1) == 0;
+    static_cast<void>(pointed);
+    return config.Path() / "qamupdate" / "qamupdate.conf";
+}
+
+std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    std::ifstream file(SettingsFile());
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void StoreLine(const char* name, const std::string& value) {
+    std::vector<std::string> lines = Lines();
+    std::erase_if(lines, [name](const std::string& line) { return line.rfind(std::string(name) + "=", 0) == 0; });
+    lines.push_back(std::string(name) + "=" + value);
+    std::filesystem::create_directories(SettingsFile().parent_path());
+    std::ofstream file(SettingsFile());
+    for (const std::string& line : lines) {
+        file << line << '\n';
+    }
+}
+
+} // namespace
+
+void ForgetSettings() {
+    std::filesystem::remove(SettingsFile());
+}
+
+void StoreSetting(const char* name, const std::string& text) {
+    StoreLine(name, text);
+}
+
+void StoreSetting(const char* name, std::uint32_t number) {
+    StoreLine(name, std::to_string(static_cast<std::int32_t>(number)));
+}
+
+std::optional<std::string> StoredSetting(const char* name) {
+    for (const std::string& line : Lines()) {
+        if (line.rfind(std::string(name) + "=", 0) == 0) {
+            return line.substr(std::string(name).size() + 1);
+        }
+    }
+    return std::nullopt;
+}
+
+#endif
+
+void WindowTest::SetUp() {
+    Desk().Reset();
+    ForgetSettings();
+    ClearAskedTimeouts();
+}
+
+void WindowTest::TearDown() {
+    m_sim.reset();
+    Desk().Reset();
+    ScaleTimeoutConstants(1, 1);
+}
+
+void WindowTest::StartModule(const sim::Scenario& scenario) {
+    m_sim = StartSimulator(scenario);
+    StoreSetting("LastCOM", std::uint32_t{4});
+    StoreSetting("PrefCOM", static_cast<std::uint32_t>(m_sim->Port()));
+}
+
+void WindowTest::Run(CUpdaterDialog& dialog, std::vector<std::function<void()>> steps) {
+    for (auto& step : steps) {
+        Desk().Operate(std::move(step));
+    }
+    Desk().Operate([&dialog] { Press(dialog, IDCANCEL); });
+    dialog.DoModal();
+}
+
+headless::Window& WindowTest::Control(const CWnd& dialog, int id) {
+    return headless::Desktop::Instance().WindowOf(Item(dialog, id));
+}
+
+void WindowTest::Choose(const CWnd& dialog, const std::string& path) {
+    Desk().ChooseFile(path);
+    Press(dialog, IDC_SELECT_FILE);
+}
+
+void WindowTest::PostDefaults(const CWnd& dialog) {
+    dialog.PostMessage(WM_COMMAND, MAKEWPARAM(IDC_DEFAULT_SETTINGS, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(Item(dialog, IDC_DEFAULT_SETTINGS)));
+}
+
+void WindowTest::ExpectFinished(const CWnd& dialog) {
+    EXPECT_TRUE(dialog.IsWindowEnabled());
+    EXPECT_EQ(fw::WaitCursorCount(), 0);
+    EXPECT_TRUE(Desk().cursor.empty() || !Desk().cursor.back());
+    EXPECT_TRUE(Desk().awake.empty() || !Desk().awake.back());
+}
+
+} // namespace qam::test
+
+#include "tests/support/Proof.h"
+
+namespace qam::test {
+
+ProofTally::~ProofTally() {
+    for (const auto& [name, row] : m_rows) {
+        std::printf("PROOF class=%s tried=%d passed=%d failed=%d longest_ms=%lld bound_ms=%lld%s\n", name.c_str(),
+                    row.tried, row.passed, row.tried - row.passed, row.longestMs, row.boundMs, row.extra.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void ProofTally::Record(const std::string& name, bool passed, std::chrono::milliseconds took,
+                        std::chrono::milliseconds bound) {
+    Row& row = m_rows[name];
+    ++row.tried;
+    row.passed += passed ? 1 : 0;
+    // The figure that matters is the run closest to its bound.
+    if (bound.count() > 0 && (row.boundMs == 0 || took.count() * row.boundMs > row.longestMs * bound.count())) {
+        row.longestMs = took.count();
+        row.boundMs = bound.count();
+    }
+}
+
+int FailedParts() {
+    const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+    int failed = 0;
+    for (int i = 0; i < result->total_part_count(); ++i) {
+        failed += result->GetTestPartResult(i).failed() ? 1 : 0;
+    }
+    return failed;
+}
+
+} // namespace qam::test

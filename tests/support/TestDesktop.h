@@ -1,0 +1,143 @@
+#pragma once
+
+#include "framework/FileDialog.h"
+#include "framework/headless/Desktop.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// The tests' side of the headless desktop: the modal dialog, tooltips, the file dialog, icons and
+// version information that no shipped program runs without a screen, and a host that records what
+// the program showed and answers from the test's script. A box, file dialog or idle modal loop the
+// test did not expect is a failure of the test.
+namespace qam::test {
+
+struct Box {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+    int answer;
+    bool windowEnabled; // the main window's state while the box was up
+
+    bool operator==(const Box&) const = default;
+};
+void PrintTo(const Box& box, std::ostream* out);
+
+struct ShownFileDialog {
+    HWND owner;
+    std::string title;
+    std::string filter; // with its zero separators
+    DWORD flags;
+    std::string initialDir;
+};
+
+struct Tool {
+    HWND window;
+    UINT_PTR id;
+    RECT rect;
+    std::string text;
+};
+
+class TestDesktop final : public headless::Host {
+public:
+    // The one test desktop, installed as the headless desktop's host.
+    static TestDesktop& Instance();
+    // Forgets every window, record and script; the clock starts again at kClockStart.
+    void Reset();
+
+    static constexpr std::int64_t kClockStart = 1'000'000'000'000; // milliseconds, on a whole second
+
+    // Boxes: answered from the script in order (a question of another text fails; a box with only
+    // OK and another text is answered OK), else from a standing answer for its text, else IDOK
+    // when it has only an OK button; a question nobody answered fails.
+    // `whileUp` runs while the box is up, as the box's own message loop would run what comes.
+    void Answer(std::string text, int answer, std::function<void()> whileUp = {}) {
+        m_answers.push_back({std::move(text), answer, std::move(whileUp)});
+    }
+    void AnswerAlways(std::string text, int answer) { m_standing[std::move(text)] = answer; }
+    std::vector<Box> boxes;
+
+    // The next file dialog's choice: a full path, or nothing for cancel.
+    void ChooseFile(std::optional<std::string> path) { m_files.push_back(std::move(path)); }
+    std::vector<ShownFileDialog> fileDialogs;
+
+    // Every text set on a control of the dialog run last, and every position of its progress bar.
+    std::vector<std::string> Texts(int controlId) const;
+    std::vector<int> Progress() const;
+    std::vector<bool> cursor; // every change of the shown cursor: true while the wait cursor shows
+    std::vector<bool> awake;  // every request to keep the computer awake (true) or let it sleep
+
+    // The clock, in milliseconds; a sleep moves it on by its length and takes `realSleepMs` of real
+    // time. A thousand readings move it a millisecond, so that a wait that polls still ends.
+    std::int64_t clock = kClockStart;
+    int realSleepMs = 0;
+    int sleeps = 0;
+
+    // The operator: steps that a modal loop runs, one each time it finds its queue empty.
+    void Operate(std::function<void()> step) { m_steps.push_back(std::move(step)); }
+    void Click(HWND control);
+    void PressKey(HWND window, WPARAM key);
+    void CloseBox(HWND dialog);
+    void Hover(HWND control);
+
+    // The tooltip controls: their tools, and the tip the last relayed hover showed.
+    std::map<HWND, std::vector<Tool>> tools;
+    bool tipsActive = false;
+    std::string shownTip;
+
+    // The program's own file: its base name and version resource.
+    std::string programName = "QamUpdate";
+    bool versionPresent = true;
+    std::string fileVersion = "1, 0, 0, 0";
+    DWORD reportedVersionSize = 0; // 0: a plausible small size
+    std::vector<std::string> versionFilesAsked;
+    struct DrawnIcon {
+        int x;
+        int y;
+        HICON icon;
+    };
+    std::vector<DrawnIcon> drawnIcons;
+
+    void Fail(const std::string& what);
+    HWND runningDialog = nullptr;     // the dialog the modal loop runs
+    std::map<int, HWND> controls; // of the dialog run last, by id
+
+    // headless::Host
+    int ShowBox(HWND owner, const char* text, const char* caption, UINT type) override;
+    void TextSet(HWND window, const std::string& text) override;
+    std::optional<LRESULT> Sent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    std::int64_t NowMilliseconds() override { return ++m_readings % 1000 == 0 ? ++clock : clock; }
+    void Sleep(int milliseconds) override;
+    void KeepAwake(bool on) override { awake.push_back(on); }
+    void ShowWaitCursor(bool wait) override { cursor.push_back(wait); }
+
+    // The desktop's side of the framework (tests/support/TestDesktop.cpp).
+    bool RunOperatorStep();
+    bool ShowFileDialog(fw::OpenFileName& dialog);
+
+private:
+    TestDesktop();
+
+    struct Scripted {
+        std::string text;
+        int answer;
+        std::function<void()> whileUp;
+    };
+    std::deque<Scripted> m_answers;
+    std::int64_t m_readings = 0;
+    std::map<std::string, int> m_standing;
+    std::deque<std::optional<std::string>> m_files;
+    std::map<HWND, std::vector<std::string>> m_texts;
+    std::vector<int> m_progress;
+
+    std::deque<std::function<void()>> m_steps;
+};
+
+} // namespace qam::test
