@@ -1,0 +1,117 @@
+// The update-file reader on files made byte by byte: what each record does, what a section sends,
+// what is never read. Malformed files are the window's proof corpus (proof_input_test).
+#include "common/LittleEndian.h"
+#include "update/MemorySource.h"
+#include "update/SectionTransform.h"
+#include "update/UpdateFileFormat.h"
+#include "update/UpdateFileReader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Word(Bytes& out, std::uint32_t value) {
+    out.resize(out.size() + 4);
+    qam::le::Write32(out, out.size() - 4, value);
+}
+
+Bytes Record(std::uint32_t tag, const Bytes& payload) {
+    Bytes out;
+    Word(out, tag);
+    Word(out, static_cast<std::uint32_t>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes Section(std::uint32_t tag, std::uint32_t control, const Bytes& data) {
+    Bytes out;
+    Word(out, tag);
+    Word(out, static_cast<std::uint32_t>(data.size()));
+    Word(out, control);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes File(std::initializer_list<Bytes> records) {
+    Bytes file;
+    for (const Bytes& record : records) {
+        file.insert(file.end(), record.begin(), record.end());
+    }
+    return file;
+}
+
+const Bytes STOP = Record(qam::update::TAG_STOP, {});
+const Bytes HEAD = {0xA0, 0xA1, 0xA2, 0xA3, 1, 2, 3, 4, 5, 6, 7, 8}; // data offsets 0..11
+
+// What the reader told its sink, one line an event: a record's tag and name, a section's tag and
+// the bytes it sends.
+struct Recorder : CUpdateFileSink {
+    void OnRecord(const qam::update::RecordFrame& frame, std::string_view name) override {
+        lines.push_back(qam::update::TagName(frame.tag) + " '" + std::string(name) + "'");
+    }
+    ResultCode OnSection(const qam::update::SectionRecord& section) override {
+        lines.push_back("sent " + std::string(section.Sent().begin(), section.Sent().end()));
+        sent.emplace_back(section.Sent().begin(), section.Sent().end());
+        return RESULT_OK;
+    }
+    std::vector<std::string> lines;
+    std::vector<Bytes> sent;
+};
+
+ResultCode Read(const Bytes& file, Recorder& recorder) {
+    CMemorySource source(file);
+    CUpdateFileReader reader;
+    return reader.Read(source, recorder);
+}
+
+TEST(UpdateFile, RecordsNamesAndWhatEachSectionSends) {
+    Bytes versionWithZero = Text("KESTRAN UpdateFile Vers 2.00");
+    versionWithZero.push_back(0);
+    Bytes named = Text("fp");
+    named.push_back(0);
+    named.push_back('x');
+    Recorder recorder;
+    const Bytes file = File({Record(qam::update::TAG_VERS, versionWithZero),
+                             Section(qam::update::TAG_BDAT, 0, Text("head....ABCDdata")), // before any name
+                             Record(qam::update::TAG_BFN, named), Section(qam::update::TAG_BDAT, 0, Text("hdr.B")),
+                             Record(qam::update::TAG_DFN, Text("app.dmp")),
+                             Section(qam::update::TAG_DPRG, 0x0F0F, Text("12345678901234")), // other kinds' bits
+                             Section(qam::update::TAG_DDAT, 0x0F0000, Text("abcd")), STOP, Text("never read")});
+    EXPECT_EQ(Read(file, recorder), RESULT_OK);
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"VERS ''", "BDAT ''", "sent ....ABCDdata", "BFN  ''",
+                                                        "BDAT 'fp'", "sent B", "DFN  ''", "DPRG 'app.dmp'",
+                                                        "sent 5678901234", "DDAT 'app.dmp'", "sent ", "STOP ''"}));
+}
+
+TEST(UpdateFile, ScrambledBodiesUseTheLatestDate) {
+    // Two dates: the masked bytes give different keys; only bytes from data offset 12 on change.
+    const Bytes dateA{0, 0, 0, 0, 0, 0, 0, 0};
+    const Bytes dateB{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    Bytes stored = HEAD;
+    stored.push_back(0x42);
+    stored.push_back(0x50);
+    Recorder recorder;
+    const Bytes file = File({Record(qam::update::TAG_DATE, dateA), Section(qam::update::TAG_BDAT, 0x1, stored),
+                             Record(qam::update::TAG_DATE, dateB), Section(qam::update::TAG_DPRG, 0x10000, stored), STOP});
+    ASSERT_EQ(Read(file, recorder), RESULT_OK);
+    qam::update::SectionKey keyA = qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateA.data(), 8));
+    qam::update::SectionKey keyB = qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateB.data(), 8));
+    ASSERT_NE(keyA, keyB);
+    Bytes fpga{0x42, 0x50};
+    qam::update::UnscrambleBody(fpga, 'B', keyA);
+    Bytes code{0x42, 0x50};
+    qam::update::UnscrambleBody(code, 'P', keyB);
+    EXPECT_EQ(recorder.sent.at(0), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, fpga[0], fpga[1]}));
+    EXPECT_EQ(recorder.sent.at(1), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, code[0], code[1]}));
+}
+
+} // namespace
