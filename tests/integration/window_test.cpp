@@ -258,6 +258,12 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
          {}, {"Invalid Response [ N ]"}, "Update Failed", {"RST0"}, 0},
         {"reset not written whole: only the report", [](sim::Scenario&) {}, {}, {"Can Not Write To COM"}, "Update Failed",
          {}, 0, 1, true},
+        {"the line goes during the reset wait: waited out, then not found",
+         [](sim::Scenario& s) {
+             s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
+             s.faults[0].bytes = 4;
+         },
+         {}, {"No Response"}, "Update Failed", {"RST0"}, 9},
         {"another tuner after the update: its defaults stay", [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; }, {},
          {TUNER_CHANGED}, "Update Successful", RECONNECT, 9},
         {"no tuner known before or after: restored", [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },

@@ -103,7 +103,9 @@ void ModuleModel::Receive(std::uint8_t byte, Micros now) {
         Drop(std::span(&byte, 1), now);
         return;
     }
-    const bool midUnit = m_phase != Phase::Command || !m_unit.empty();
+    // A unit that has begun must go on; the length word may come long after its command, since the
+    // tool sends it even when the command's reply never came.
+    const bool midUnit = !m_unit.empty() || m_phase == Phase::BlockData;
     if (midUnit && now - m_lastByte > kFramingGap) {
         AbandonPartialUnit(now);
     }

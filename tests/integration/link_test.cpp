@@ -1,0 +1,119 @@
+// The link over a real line against the simulator: the command exchange and the block transfers
+// (shared with the Windows build, where the line is a COM port under Wine), and the POSIX port's
+// own rules: exclusive opening, what a failed open leaves, the time-outs, a lost line.
+#include "framework/headless/Desktop.h"
+#include "link/ComDevice.h"
+#include "tests/support/Kit.h"
+#include "tests/support/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+
+namespace {
+
+using namespace qam::test;
+namespace sim = qam::sim;
+using std::chrono::milliseconds;
+
+class LinkTest : public ::testing::Test {
+protected:
+    // Time-outs at a twentieth, unless the test measures them.
+    void Start(sim::Scenario scenario, bool fast = true) {
+        ScaleTimeoutConstants(1, fast ? 20 : 1);
+        Desk().Reset();
+        m_sim = StartSimulator(scenario);
+        ASSERT_EQ(m_link.Open(m_sim->Port(), 115200, 1, 0), 1);
+        m_progress = CWnd(headless::Desktop::Instance().AddWindow(1004, "msctls_progress32"));
+    }
+    static TestDesktop& Desk() { return TestDesktop::Instance(); }
+    void TearDown() override { ScaleTimeoutConstants(1, 1); }
+
+    std::unique_ptr<SimulatorControl> m_sim;
+    CComDevice m_link;
+    CWnd m_progress;
+};
+
+TEST_F(LinkTest, BlocksGoOutInPiecesAndComeBackWhole) {
+    sim::Scenario scenario;
+    scenario.blockReceiveLength = 130;
+    scenario.faults = {FaultOn(sim::FaultKind::Silence, "UAPP", 2)};
+    Start(scenario);
+    std::array<char, 8> reply{};
+    const sim::Bytes forty(40, 0x5A);
+    EXPECT_EQ(m_link.SendBlock("UAPP", forty.data(), 40, reply.data(), 4, &m_progress), RESULT_OK);
+    EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100}));
+    // Silence after the command is consent: the length and the data go out all the same.
+    EXPECT_EQ(m_link.SendBlock("UAPP", nullptr, 0, reply.data(), 4, nullptr), RESULT_OK);
+    std::array<std::uint8_t, 130> data{};
+    int capacity = 130;
+    EXPECT_EQ(m_link.ReceiveBlock("RSTA", 4, data.data(), capacity, &m_progress), RESULT_OK);
+    EXPECT_EQ(capacity, 130);
+    EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100, 0, 50, 99, 100}));
+    EXPECT_EQ(TraceLines(m_sim->Trace()),
+              (std::vector<std::string>{"> UAPP", "< OK\\r\\n", "> (\\x00\\x00\\x00", "> [len 40]", "< OK\\r\\n",
+                                        "> UAPP", "> \\x00\\x00\\x00\\x00", "< OK\\r\\n", "> RSTA",
+                                        "< \\x82\\x00\\x00\\x00", "< [len 130]"}));
+    EXPECT_TRUE(Desk().boxes.empty());
+}
+
+TEST_F(LinkTest, AFailedExchangeShowsWhatCameAndKeepsItCut) {
+    sim::Scenario scenario;
+    scenario.blockReceiveLength = 130;
+    scenario.faults = {FaultOn(sim::FaultKind::WrongReply, "c000"), FaultOn(sim::FaultKind::StopMidBlock, "RSTA")};
+    scenario.faults[0].reply = sim::ToBytes("AB\r\n");
+    scenario.faults[1].bytes = 100;
+    Start(scenario);
+    std::array<char, 8> reply{};
+    reply.fill('x');
+    EXPECT_EQ(m_link.ExecuteCommand("c000", 4, reply.data(), 4, true), ERR_BAD_RESPONSE);
+    EXPECT_EQ(std::string(reply.data(), 5), std::string("AB\0\nx", 5));
+    EXPECT_EQ(m_link.ExecuteCommand("VTUN", 4, reply.data(), 8, true), RESULT_OK);
+    std::array<std::uint8_t, 130> data{};
+    int capacity = 130;
+    EXPECT_EQ(m_link.ReceiveBlock("RSTA", 4, data.data(), capacity, nullptr), ERR_COM_WRITE);
+    EXPECT_EQ(capacity, 130);
+    EXPECT_EQ(Desk().boxes, (std::vector<Box>{{nullptr, "Unexpected Response! [AB]", "Execute Command",
+                                               MB_OK | MB_ICONERROR, IDOK, false}}));
+}
+
+#ifndef _WIN32
+
+TEST_F(LinkTest, ReadsEndOnTheirTimeOutsAndALostLineIsNoSpin) {
+    sim::Scenario scenario;
+    scenario.faults = {FaultOn(sim::FaultKind::ShortReply, "VDSP"), FaultOn(sim::FaultKind::HangUp, "VPLD")};
+    scenario.faults[0].bytes = 4;
+    scenario.faults[1].bytes = 3;
+    Start(scenario, false);
+    std::array<char, 16> reply{};
+    auto timed = [&](auto call) {
+        const auto start = std::chrono::steady_clock::now();
+        const int got = call();
+        return std::make_pair(got, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start));
+    };
+    ASSERT_EQ(m_link.SetTimeouts(100, 50, 300, 50, 500), 1);
+    // Silence: the whole total, 50 ms a byte and the constant; 4 of 12: the interval after the last.
+    const auto [silent, waited] = timed([&] { return m_link.Read(reply.data(), 12); });
+    EXPECT_EQ(silent, 0);
+    EXPECT_GE(waited, milliseconds(900));
+    EXPECT_EQ(m_link.Write("VDSP", 4), 4);
+    const auto [four, gap] = timed([&] { return m_link.Read(reply.data(), 12); });
+    EXPECT_EQ(four, 4);
+    EXPECT_GE(gap, milliseconds(100));
+    EXPECT_LT(gap, milliseconds(800));
+    // The line goes while a read waits: it ends with what came, no box; a read after that fails at once.
+    const long long cpu = ProcessCpuMilliseconds();
+    EXPECT_EQ(m_link.Write("VPLD", 4), 4);
+    EXPECT_EQ(m_link.Read(reply.data(), 12), 3);
+    EXPECT_EQ(m_link.Read(reply.data(), 12), 0);
+    EXPECT_LT(ProcessCpuMilliseconds() - cpu, 500) << "a lost line waited on by spinning";
+    EXPECT_EQ(Desk().boxes, (std::vector<Box>{{nullptr, "Read Failed!", "Error", MB_OK | MB_ICONERROR, IDOK, false}}));
+    m_link.Close();
+    EXPECT_EQ(m_link.Read(reply.data(), 4), 0);
+    EXPECT_EQ(m_link.Write("VDSP", 4), 0);
+}
+
+#endif
+
+} // namespace

@@ -1,0 +1,153 @@
+// Bad update files never reach the module: every malformed file, and a good one cut at every
+// record boundary, is refused by the update's check before anything is sent after the search.
+// And a failed allocation inside a command ends that command as its own failure.
+#include "common/LittleEndian.h"
+#include "tests/support/Kit.h"
+#include "tests/support/Proof.h"
+#include "ui/UpdaterDialog.h"
+#include "update/UpdateFileFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+// The next allocation of this many bytes or more fails, once.
+std::size_t failAllocationFrom = 0;
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (failAllocationFrom != 0 && size >= failAllocationFrom) {
+        failAllocationFrom = 0;
+        throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+
+namespace {
+
+using namespace qam::test;
+using Bytes = qam::update::Bytes;
+
+Bytes Frame(std::uint32_t tag, std::uint32_t length, const Bytes& payload = {}) {
+    Bytes out(8);
+    qam::le::Write32(out, 0, tag);
+    qam::le::Write32(out, 4, length);
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+struct BadFile {
+    std::string name;
+    Bytes bytes;
+    std::string report;
+};
+
+std::vector<BadFile> Corpus() {
+    using namespace qam::update;
+    const std::string version(VERSION_TEXT);
+    const Bytes stop = Frame(TAG_STOP, 0);
+    std::vector<BadFile> files = {
+        {"empty", {}, "Read Access Error!"},
+        {"version of 27 characters", Join({Frame(TAG_VERS, 27, Bytes(version.begin(), version.end() - 1)), stop}),
+         "Illegal File Format"},
+        {"unknown tag", Join({Frame(0x41424344, 16, Bytes(16)), stop}), "Illegal File Format"},
+        {"section above 0x40000", Join({Frame(TAG_DPRG, 0x40001, Bytes(4)), stop}), "Insufficient Memory"},
+        {"section below 4", Join({Frame(TAG_DDAT, 3, Bytes(7)), stop}), "Illegal File Format"},
+        {"date of 7 bytes", Join({Frame(TAG_DATE, 7, Bytes(7)), stop}), "Illegal File Format"},
+        {"name of 0x40000 bytes", Join({Frame(TAG_BFN, 0x40000), stop}), "Illegal File Format"},
+        {"scrambled before any date", Join({Frame(TAG_BDAT, 12, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), stop}),
+         "Illegal File Format"},
+        {"length beyond the file", Join({Frame(TAG_BFN, 9, Bytes(4))}), "Read Access Error!"},
+        {"control word cut", Join({Frame(TAG_BDAT, 12, Bytes(2))}), "Read Access Error!"},
+    };
+    // A good file ending at each record boundary, or 5 bytes into the next frame, or inside a payload.
+    const Bytes good = BuildUpdateFile(ThreeSections());
+    for (std::size_t at = 0; at + 8 <= good.size(); at += 8 + qam::le::Read32(good, at + 4) +
+                                                       (IsSection(KindOfTag(qam::le::Read32(good, at))) ? 4 : 0)) {
+        if (qam::le::Read32(good, at) == TAG_STOP) {
+            break;
+        }
+        for (const std::size_t cut : {at, at + 5, at + 10}) {
+            files.push_back({"good file cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)),
+                             "Read Access Error!"});
+        }
+    }
+    return files;
+}
+
+class ProofInputTest : public WindowTest {};
+
+TEST_F(ProofInputTest, BadFilesAreRefusedBeforeTheModuleIsTouched) {
+    StartModule({});
+    ProofTally tally;
+    std::vector<BadFile> files = Corpus();
+    files.push_back({"no file at all", {}, "Can Not Open File"});
+    files.push_back({"a directory", {}, "Read Access Error!"});
+    std::filesystem::create_directory(m_dir.Path() / "dir.qam");
+    for (const BadFile& file : files) {
+        SCOPED_TRACE(file.name);
+        const int failedBefore = FailedParts();
+        Desk().Reset();
+        const std::string path = file.name == "no file at all" ? (m_dir.Path() / "none.qam").string()
+                                 : file.name == "a directory"   ? (m_dir.Path() / "dir.qam").string()
+                                                                : m_dir.Write("bad.qam", file.bytes);
+        CUpdaterDialog dialog;
+        std::size_t searched = 0;
+        Run(dialog, {[&] {
+                         searched = m_sim->Trace().size();
+                         Choose(dialog, path);
+                     },
+                     [&] { Press(dialog, IDC_UPDATE); },
+                     [&] {
+                         ExpectFinished(dialog);
+                         EXPECT_FALSE(dialog.m_link.IsOpen());
+                     }});
+        EXPECT_EQ(m_sim->Trace().size(), searched) << "the module was touched";
+        ASSERT_EQ(Desk().boxes.size(), 1u);
+        EXPECT_EQ(Desk().boxes[0].text, file.report);
+        EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "ready", "checking update file ...", "Update Failed"}));
+        tally.Record("malformed-files", FailedParts() == failedBefore);
+    }
+}
+
+TEST_F(ProofInputTest, AFailedAllocationEndsTheUpdateAsItsOwnFailure) {
+    StartModule({});
+    const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
+    CUpdaterDialog dialog;
+    Run(dialog, {[&] { Choose(dialog, path); },
+                 [&] {
+                     failAllocationFrom = qam::update::SECTION_BUFFER_SIZE;
+                     Press(dialog, IDC_UPDATE);
+                 },
+                 [&] {
+                     ExpectFinished(dialog);
+                     EXPECT_FALSE(dialog.m_link.IsOpen());
+                 }});
+    ASSERT_EQ(Desk().boxes.size(), 1u);
+    EXPECT_EQ(Desk().boxes[0].text, "Insufficient Memory");
+    EXPECT_EQ(Lower().back(), "Update Failed");
+    EXPECT_EQ(Commands(m_sim->Trace()), (std::vector<std::string>{"VDSP", "VPLD", "VTUN"}));
+}
+
+} // namespace
