@@ -161,12 +161,13 @@ TEST_F(GoldenTest, FileChoiceRemembersTheDirectoryAndAcceptsOnlyQamNames) {
     StartModule(Module());
     const std::string directory = (m_dir.Path() / "fw").string();
     const std::string other = (m_dir.Path() / "other").string();
+    const std::string accepted = (m_dir.Path() / "fw" / "a.qam").string();
     CUpdaterDialog dialog;
-    Run(dialog, {[&] { Choose(dialog, directory + "/a.qam"); },
+    Run(dialog, {[&] { Choose(dialog, accepted); },
                  [&] {
                      EXPECT_TRUE(Control(dialog, IDC_UPDATE).enabled);
-                     EXPECT_EQ(dialog.m_updateFilePath, directory + "/a.qam");
-                     Choose(dialog, other + "/b.QAM");
+                     EXPECT_EQ(dialog.m_updateFilePath, accepted);
+                     Choose(dialog, (m_dir.Path() / "other" / "b.QAM").string());
                  },
                  [&] {
                      EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);

@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <new>
 
+// The operator delete below pairs with this operator new; mingw's GCC takes its free for a mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 // The next allocation of this many bytes or more fails, once.
 std::size_t failAllocationFrom = 0;
@@ -103,7 +106,11 @@ TEST_F(ProofInputTest, BadFilesAreRefusedBeforeTheModuleIsTouched) {
     ProofTally tally;
     std::vector<BadFile> files = Corpus();
     files.push_back({"no file at all", {}, "Can Not Open File"});
-    files.push_back({"a directory", {}, "Read Access Error!"});
+#ifdef _WIN32
+    files.push_back({"a directory", {}, "Can Not Open File"});
+#else
+    files.push_back({"a directory", {}, "Read Access Error!"}); // it opens, but reading it fails
+#endif
     std::filesystem::create_directory(m_dir.Path() / "dir.qam");
     for (const BadFile& file : files) {
         SCOPED_TRACE(file.name);

@@ -43,14 +43,20 @@ std::vector<std::string> SentLines(const std::vector<sim::TraceEntry>& trace, st
             continue;
         }
         if (bytes.size() > 8) {
-            lines.push_back("[" + std::to_string(bytes.size()) + " bytes]");
+            char length[32];
+            std::snprintf(length, sizeof length, "[%zu bytes]", bytes.size());
+            lines.emplace_back(length);
             continue;
         }
         std::string line;
         for (const std::uint8_t byte : bytes) {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-            line += byte >= 0x20 && byte < 0x7F ? std::string(1, static_cast<char>(byte)) : hex;
+            if (byte >= 0x20 && byte < 0x7F) {
+                line.push_back(static_cast<char>(byte));
+            } else {
+                line.append(hex);
+            }
         }
         lines.push_back(line);
     }
@@ -146,7 +152,7 @@ std::optional<std::string> StoredSetting(const char* name) {
     if (type == REG_DWORD) {
         return std::to_string(*reinterpret_cast<const std::uint32_t*>(data));
     }
-    return std::string(data, size);
+    return std::string(data, ::strnlen(data, size)); // Wine counts a terminator the value was not stored with
 }
 
 #else
