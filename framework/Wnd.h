@@ -31,9 +31,6 @@ public:
     CWnd GetDlgItem(int id) const;
     void SetDlgItemText(int id, const char* text) const;
 
-    // Visibility (SW_SHOW, SW_HIDE); answers whether the window was visible before.
-    BOOL ShowWindow(int command) const;
-    BOOL IsWindowVisible() const;
     BOOL IsIconic() const;
 
     // Check state of a button (BM_SETCHECK, BM_GETCHECK).

@@ -104,14 +104,6 @@ std::int64_t PortAt(int preferredPort, int portCount, int i) {
     return port;
 }
 
-std::vector<std::int64_t> PortOrder(int preferredPort, int portCount) {
-    std::vector<std::int64_t> ports;
-    for (int i = 0; i < portCount; ++i) {
-        ports.push_back(PortAt(preferredPort, portCount, i));
-    }
-    return ports;
-}
-
 std::uint32_t SyncMaskBit(std::int64_t port) {
     // The remainder first, so that no port overflows on the way.
     const std::int64_t bit = (port % MAX_PORT_COUNT - 1 + MAX_PORT_COUNT) % MAX_PORT_COUNT;

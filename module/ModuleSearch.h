@@ -43,9 +43,6 @@ int CapPortCount(int portCount);
 // bits so that no preferred port overflows; a port outside the 32-bit range simply does not open.
 std::int64_t PortAt(int preferredPort, int portCount, int i);
 
-// Every port a scan visits without resynchronisation, in order (count as given, not capped).
-std::vector<std::int64_t> PortOrder(int preferredPort, int portCount);
-
 // The bit of the sync mask that records the one resynchronisation of this port: bit
 // ((port - 1) mod 32), the remainder taken non-negative.
 std::uint32_t SyncMaskBit(std::int64_t port);

@@ -22,8 +22,6 @@ public:
     ResultCode Read(CByteSource& source, CUpdateFileSink& sink);
 
     const qam::update::ReadFailure& Failure() const { return m_failure; }
-    // The number of bytes taken from the source so far.
-    std::uint64_t Position() const { return m_position; }
 
 private:
     ResultCode ReadRecord(CByteSource& source, CUpdateFileSink& sink);

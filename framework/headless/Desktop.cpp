@@ -172,20 +172,6 @@ CWnd CWnd::GetDlgItem(int id) const {
     return CWnd(m_hWnd == nullptr ? nullptr : headless::Desktop::Instance().FindChild(m_hWnd, id));
 }
 
-BOOL CWnd::ShowWindow(int command) const {
-    if (m_hWnd == nullptr) {
-        return FALSE;
-    }
-    headless::Window& window = headless::Desktop::Instance().WindowOf(m_hWnd);
-    const bool wasVisible = window.visible;
-    window.visible = command != SW_HIDE;
-    return wasVisible ? TRUE : FALSE;
-}
-
-BOOL CWnd::IsWindowVisible() const {
-    return m_hWnd != nullptr && headless::Desktop::Instance().WindowOf(m_hWnd).visible ? TRUE : FALSE;
-}
-
 BOOL CWnd::IsIconic() const {
     return m_hWnd != nullptr && headless::Desktop::Instance().WindowOf(m_hWnd).iconic ? TRUE : FALSE;
 }

@@ -45,14 +45,6 @@ CWnd CWnd::GetDlgItem(int id) const {
     return CWnd(m_hWnd == nullptr ? nullptr : ::GetDlgItem(m_hWnd, id));
 }
 
-BOOL CWnd::ShowWindow(int command) const {
-    return m_hWnd == nullptr ? FALSE : ::ShowWindow(m_hWnd, command);
-}
-
-BOOL CWnd::IsWindowVisible() const {
-    return m_hWnd == nullptr ? FALSE : ::IsWindowVisible(m_hWnd);
-}
-
 BOOL CWnd::IsIconic() const {
     return m_hWnd == nullptr ? FALSE : ::IsIconic(m_hWnd);
 }

@@ -8,188 +8,68 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 // The Windows test programs drive the qam-module-sim command that scripts/wine-tests starts beside
-// them: its line is COM<QAM_TEST_COM> in the prefix, its control port is QAM_TEST_SIM_CONTROL on
+// them: its line is COM<QAM_TEST_COM> in the prefix, its control port QAM_TEST_SIM_CONTROL on
 // loopback. One request per connection, as the simulator serves one client at a time.
 namespace qam::test {
 
 namespace {
 
-constexpr const char* kComVariable = "QAM_TEST_COM";
-constexpr const char* kControlVariable = "QAM_TEST_SIM_CONTROL";
-constexpr int kDefaultCom = 3;
-constexpr DWORD kSocketTimeoutMs = 60000; // a hang guard only: every answer comes at once
-
 int EnvironmentNumber(const char* name, int fallback) {
     const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        return fallback;
-    }
-    char* end = nullptr;
-    const long number = std::strtol(value, &end, 10);
-    return (end != nullptr && *end == '\0' && number > 0 && number <= 0x7fffffff) ? static_cast<int>(number) : fallback;
-}
-
-class WinsockSession {
-public:
-    WinsockSession() { m_started = ::WSAStartup(MAKEWORD(2, 2), &m_data) == 0; }
-    ~WinsockSession() {
-        if (m_started) {
-            ::WSACleanup();
-        }
-    }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-
-    bool Started() const { return m_started; }
-
-private:
-    WSADATA m_data{};
-    bool m_started = false;
-};
-
-class Socket {
-public:
-    Socket() : m_socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {}
-    ~Socket() {
-        if (m_socket != INVALID_SOCKET) {
-            ::closesocket(m_socket);
-        }
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-
-    SOCKET Get() const { return m_socket; }
-
-private:
-    SOCKET m_socket;
-};
-
-bool SendAll(SOCKET socket, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const int n = ::send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0) {
-            return false;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::optional<std::string> ReceiveLine(SOCKET socket) {
-    std::string line;
-    char c = 0;
-    while (true) {
-        const int n = ::recv(socket, &c, 1, 0);
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        if (c == '\n') {
-            return line;
-        }
-        line.push_back(c);
-    }
-}
-
-std::optional<std::string> ReceiveExactly(SOCKET socket, std::size_t count) {
-    std::string bytes(count, '\0');
-    std::size_t received = 0;
-    while (received < count) {
-        const int n = ::recv(socket, bytes.data() + received, static_cast<int>(count - received), 0);
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        received += static_cast<std::size_t>(n);
-    }
-    return bytes;
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
 }
 
 class WineSimulatorControl final : public SimulatorControl {
 public:
-    WineSimulatorControl()
-        : m_com(EnvironmentNumber(kComVariable, kDefaultCom)), m_control(EnvironmentNumber(kControlVariable, 0)) {}
+    WineSimulatorControl() { ::WSAStartup(MAKEWORD(2, 2), &m_winsock); }
+    ~WineSimulatorControl() override { ::WSACleanup(); }
 
-    int Port() const override { return m_com; }
-
+    int Port() const override { return EnvironmentNumber("QAM_TEST_COM", 3); }
     void Restart(const sim::Scenario& scenario) override {
         const std::string text = sim::SerializeScenario(scenario);
-        Request("RESTART " + std::to_string(text.size()) + "\n" + text, false);
+        Request("RESTART " + std::to_string(text.size()) + "\n" + text);
     }
-
-    std::vector<sim::TraceEntry> Trace() override {
-        const std::optional<std::string> payload = Request("TRACE\n", true);
-        return payload ? sim::ParseTrace(*payload) : std::vector<sim::TraceEntry>{};
-    }
-
-    sim::ModuleState State() override {
-        const std::optional<std::string> payload = Request("STATE\n", true);
-        return payload ? sim::ParseState(*payload) : sim::ModuleState{};
-    }
+    std::vector<sim::TraceEntry> Trace() override { return sim::ParseTrace(Request("TRACE\n")); }
+    sim::ModuleState State() override { return sim::ParseState(Request("STATE\n")); }
 
 private:
-    // Sends one request; answers the payload of "OK <n>" (or "" for a plain "OK"), or fails the test.
-    std::optional<std::string> Request(const std::string& request, bool withPayload) {
-        const std::string what = request.substr(0, request.find_first_of(" \n"));
-        static WinsockSession winsock;
-        if (!winsock.Started()) {
-            ADD_FAILURE() << "simulator control: Winsock did not start";
-            return std::nullopt;
-        }
-        if (m_control == 0) {
-            ADD_FAILURE() << "simulator control: " << kControlVariable
-                          << " is not set; run the Windows tests through scripts/wine-tests";
-            return std::nullopt;
-        }
-        Socket socket;
-        if (socket.Get() == INVALID_SOCKET) {
-            ADD_FAILURE() << "simulator control: no socket";
-            return std::nullopt;
-        }
-        const DWORD timeout = kSocketTimeoutMs;
-        ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-        ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-
+    // Sends one request and answers the payload of its "OK <n>" (empty for a plain "OK"); any
+    // other answer fails the test. A socket time-out of a minute is the hang guard.
+    std::string Request(const std::string& request) {
+        const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        const DWORD timeout = 60000;
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = ::htons(static_cast<u_short>(m_control));
+        address.sin_port = ::htons(static_cast<u_short>(EnvironmentNumber("QAM_TEST_SIM_CONTROL", 0)));
         address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ADD_FAILURE() << "simulator control: cannot connect to 127.0.0.1:" << m_control;
-            return std::nullopt;
-        }
-        if (!SendAll(socket.Get(), request)) {
-            ADD_FAILURE() << "simulator control: " << what << " not sent";
-            return std::nullopt;
-        }
-        const std::optional<std::string> status = ReceiveLine(socket.Get());
-        if (!status) {
-            ADD_FAILURE() << "simulator control: no answer to " << what;
-            return std::nullopt;
-        }
-        if (*status == "OK" && !withPayload) {
-            return std::string();
-        }
-        if (withPayload && status->rfind("OK ", 0) == 0) {
-            char* end = nullptr;
-            const unsigned long long size = std::strtoull(status->c_str() + 3, &end, 10);
-            if (end != nullptr && *end == '\0') {
-                std::optional<std::string> payload = ReceiveExactly(socket.Get(), static_cast<std::size_t>(size));
-                if (!payload) {
-                    ADD_FAILURE() << "simulator control: " << what << " answer cut short";
+        std::string answer;
+        if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+            ::send(s, request.data(), static_cast<int>(request.size()), 0) == static_cast<int>(request.size())) {
+            char chunk[4096];
+            for (int n; (n = ::recv(s, chunk, sizeof chunk, 0)) > 0;) {
+                answer.append(chunk, static_cast<std::size_t>(n));
+                const std::size_t line = answer.find('\n');
+                if (line != std::string::npos && (answer.rfind("OK\n", 0) == 0 ||
+                                                  answer.size() - line - 1 >= std::strtoull(answer.c_str() + 3, nullptr, 10))) {
+                    break;
                 }
-                return payload;
             }
         }
-        ADD_FAILURE() << "simulator control: " << what << " answered \"" << *status << "\"";
-        return std::nullopt;
+        ::closesocket(s);
+        const std::size_t line = answer.find('\n');
+        if (answer.rfind("OK", 0) != 0 || line == std::string::npos) {
+            ADD_FAILURE() << "simulator control: \"" << request.substr(0, request.find('\n')) << "\" answered \""
+                          << answer.substr(0, 80) << "\"; run the Windows tests through scripts/wine-tests";
+            return {};
+        }
+        return answer.substr(line + 1);
     }
 
-    int m_com;
-    int m_control;
+    WSADATA m_winsock{};
 };
 
 } // namespace

@@ -64,31 +64,7 @@ TestDesktop& TestDesktop::Instance() {
 void TestDesktop::Reset() {
     Windows().Reset();
     Windows().SetHost(this);
-    boxes.clear();
-    fileDialogs.clear();
-    cursor.clear();
-    awake.clear();
-    clock = kClockStart;
-    m_readings = 0;
-    realSleepMs = 0;
-    sleeps = 0;
-    tools.clear();
-    shownTip.clear();
-    tipsActive = false;
-    programName = "QamUpdate";
-    versionPresent = true;
-    fileVersion = "1, 0, 0, 0";
-    reportedVersionSize = 0;
-    versionFilesAsked.clear();
-    drawnIcons.clear();
-    runningDialog = nullptr;
-    m_answers.clear();
-    m_standing.clear();
-    m_files.clear();
-    m_texts.clear();
-    m_progress.clear();
-    controls.clear();
-    m_steps.clear();
+    static_cast<DesktopState&>(*this) = DesktopState{};
 }
 
 void PrintTo(const Box& box, std::ostream* out) {
@@ -100,10 +76,6 @@ std::vector<std::string> TestDesktop::Texts(int controlId) const {
     const auto control = controls.find(controlId);
     const auto found = control == controls.end() ? m_texts.end() : m_texts.find(control->second);
     return found == m_texts.end() ? std::vector<std::string>{} : found->second;
-}
-
-std::vector<int> TestDesktop::Progress() const {
-    return m_progress;
 }
 
 void TestDesktop::Click(HWND control) {
@@ -147,10 +119,6 @@ int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT
     const bool enabled = runningDialog != nullptr && headless::Desktop::Instance().WindowOf(runningDialog).enabled;
     boxes.push_back(Box{owner, text, caption, type, answer, enabled});
     return answer;
-}
-
-void TestDesktop::TextSet(HWND window, const std::string& text) {
-    m_texts[window].push_back(text);
 }
 
 std::optional<LRESULT> TestDesktop::Sent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

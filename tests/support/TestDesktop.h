@@ -45,32 +45,12 @@ struct Tool {
     std::string text;
 };
 
-class TestDesktop final : public headless::Host {
-public:
-    // The one test desktop, installed as the headless desktop's host.
-    static TestDesktop& Instance();
-    // Forgets every window, record and script; the clock starts again at kClockStart.
-    void Reset();
-
+// What the test desktop records and what a test sets up on it; all of it starts afresh at Reset.
+struct DesktopState {
     static constexpr std::int64_t kClockStart = 1'000'000'000'000; // milliseconds, on a whole second
 
-    // Boxes: answered from the script in order (a question of another text fails; a box with only
-    // OK and another text is answered OK), else from a standing answer for its text, else IDOK
-    // when it has only an OK button; a question nobody answered fails.
-    // `whileUp` runs while the box is up, as the box's own message loop would run what comes.
-    void Answer(std::string text, int answer, std::function<void()> whileUp = {}) {
-        m_answers.push_back({std::move(text), answer, std::move(whileUp)});
-    }
-    void AnswerAlways(std::string text, int answer) { m_standing[std::move(text)] = answer; }
     std::vector<Box> boxes;
-
-    // The next file dialog's choice: a full path, or nothing for cancel.
-    void ChooseFile(std::optional<std::string> path) { m_files.push_back(std::move(path)); }
     std::vector<ShownFileDialog> fileDialogs;
-
-    // Every text set on a control of the dialog run last, and every position of its progress bar.
-    std::vector<std::string> Texts(int controlId) const;
-    std::vector<int> Progress() const;
     std::vector<bool> cursor; // every change of the shown cursor: true while the wait cursor shows
     std::vector<bool> awake;  // every request to keep the computer awake (true) or let it sleep
 
@@ -80,14 +60,7 @@ public:
     int realSleepMs = 0;
     int sleeps = 0;
 
-    // The operator: steps that a modal loop runs, one each time it finds its queue empty.
-    void Operate(std::function<void()> step) { m_steps.push_back(std::move(step)); }
-    void Click(HWND control);
-    void PressKey(HWND window, WPARAM key);
-    void CloseBox(HWND dialog);
-    void Hover(HWND control);
-
-    // The tooltip controls: their tools, and the tip the last relayed hover showed.
+    // The tooltip controls' tools, whether tips are on, the tip the last relayed hover showed.
     std::map<HWND, std::vector<Tool>> tools;
     bool tipsActive = false;
     std::string shownTip;
@@ -105,39 +78,68 @@ public:
     };
     std::vector<DrawnIcon> drawnIcons;
 
-    void Fail(const std::string& what);
-    HWND runningDialog = nullptr;     // the dialog the modal loop runs
-    std::map<int, HWND> controls; // of the dialog run last, by id
+    HWND runningDialog = nullptr; // the dialog the modal loop runs
+    std::map<int, HWND> controls; // of the dialog run last, by id (0: the dialog)
 
-    // headless::Host
-    int ShowBox(HWND owner, const char* text, const char* caption, UINT type) override;
-    void TextSet(HWND window, const std::string& text) override;
-    std::optional<LRESULT> Sent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
-    std::int64_t NowMilliseconds() override { return ++m_readings % 1000 == 0 ? ++clock : clock; }
-    void Sleep(int milliseconds) override;
-    void KeepAwake(bool on) override { awake.push_back(on); }
-    void ShowWaitCursor(bool wait) override { cursor.push_back(wait); }
-
-    // The desktop's side of the framework (tests/support/TestDesktop.cpp).
-    bool RunOperatorStep();
-    bool ShowFileDialog(fw::OpenFileName& dialog);
-
-private:
-    TestDesktop();
-
+protected:
     struct Scripted {
         std::string text;
         int answer;
         std::function<void()> whileUp;
     };
     std::deque<Scripted> m_answers;
-    std::int64_t m_readings = 0;
     std::map<std::string, int> m_standing;
     std::deque<std::optional<std::string>> m_files;
     std::map<HWND, std::vector<std::string>> m_texts;
     std::vector<int> m_progress;
-
     std::deque<std::function<void()>> m_steps;
+    std::int64_t m_readings = 0;
+};
+
+class TestDesktop final : public headless::Host, public DesktopState {
+public:
+    // The one test desktop, installed as the headless desktop's host.
+    static TestDesktop& Instance();
+    // Forgets every window, record and script; the clock starts again at kClockStart.
+    void Reset();
+
+    // Boxes: answered from the script in order (a question of another text fails; a box with only
+    // OK and another text is answered OK), else from a standing answer for its text, else IDOK
+    // when it has only an OK button; a question nobody answered fails. `whileUp` runs while the
+    // box is up, as the box's own message loop would run what comes.
+    void Answer(std::string text, int answer, std::function<void()> whileUp = {}) {
+        m_answers.push_back({std::move(text), answer, std::move(whileUp)});
+    }
+    void AnswerAlways(std::string text, int answer) { m_standing[std::move(text)] = answer; }
+    // The next file dialog's choice: a full path, or nothing for cancel.
+    void ChooseFile(std::optional<std::string> path) { m_files.push_back(std::move(path)); }
+
+    // Every text set on a control of the dialog run last, and every progress bar position.
+    std::vector<std::string> Texts(int controlId) const;
+    std::vector<int> Progress() const { return m_progress; }
+
+    // The operator: steps that a modal loop runs, one each time it finds its queue empty.
+    void Operate(std::function<void()> step) { m_steps.push_back(std::move(step)); }
+    void Click(HWND control);
+    void PressKey(HWND window, WPARAM key);
+    void CloseBox(HWND dialog);
+    void Hover(HWND control);
+
+    void Fail(const std::string& what);
+    bool RunOperatorStep();
+    bool ShowFileDialog(fw::OpenFileName& dialog);
+
+    // headless::Host
+    int ShowBox(HWND owner, const char* text, const char* caption, UINT type) override;
+    void TextSet(HWND window, const std::string& text) override { m_texts[window].push_back(text); }
+    std::optional<LRESULT> Sent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    std::int64_t NowMilliseconds() override { return ++m_readings % 1000 == 0 ? ++clock : clock; }
+    void Sleep(int milliseconds) override;
+    void KeepAwake(bool on) override { awake.push_back(on); }
+    void ShowWaitCursor(bool wait) override { cursor.push_back(wait); }
+
+private:
+    TestDesktop();
 };
 
 } // namespace qam::test

@@ -107,11 +107,12 @@ TEST(Rules, ErrorReportTexts) {
 
 TEST(Rules, PortsAndIdentification) {
     using namespace qam::module;
-    EXPECT_EQ(PortOrder(5, 8), (std::vector<std::int64_t>{5, 6, 7, 8, 1, 2, 3, 4}));
-    EXPECT_EQ(PortOrder(20, 4), (std::vector<std::int64_t>{16, 17, 18, 19}));
-    EXPECT_EQ(PortOrder(std::numeric_limits<int>::max(), 2),
-              (std::vector<std::int64_t>{2147483645, 2147483646}));
-    EXPECT_EQ(PortOrder(-5, 2), (std::vector<std::int64_t>{-5, -4}));
+    // Visited at step i: preferred + i, less the count once when above it, in 64 bits.
+    EXPECT_EQ(PortAt(5, 8, 3), 8);
+    EXPECT_EQ(PortAt(5, 8, 4), 1);
+    EXPECT_EQ(PortAt(20, 4, 0), 16);
+    EXPECT_EQ(PortAt(std::numeric_limits<int>::max(), 2, 1), 2147483646);
+    EXPECT_EQ(PortAt(-5, 2, 1), -4);
     EXPECT_EQ(CapPortCount(40), 32);
     EXPECT_EQ(CapPortCount(32), 32);
     EXPECT_EQ(CapPortCount(31), 31);
