@@ -92,10 +92,8 @@ typedef struct tagMSG {
 #define WM_INITDIALOG 0x0110
 #define WM_SYSCOMMAND 0x0112
 #define WM_MOUSEMOVE 0x0200
-#define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
 #define SC_CLOSE 0xF060
-#define VK_RETURN 0x0D
 #define VK_ESCAPE 0x1B
 
 #define ICON_SMALL 0
@@ -108,8 +106,6 @@ typedef struct tagMSG {
 #define RDW_ALLCHILDREN 0x0080
 #define RDW_UPDATENOW 0x0100
 
-#define SW_HIDE 0
-#define SW_SHOW 5
 
 #define BM_CLICK 0x00F5
 #define BST_UNCHECKED 0
@@ -121,7 +117,6 @@ typedef struct tagMSG {
 
 #define WS_POPUP 0x80000000L
 #define WS_CHILD 0x40000000L
-#define WS_MINIMIZE 0x20000000L
 #define WS_VISIBLE 0x10000000L
 #define WS_DISABLED 0x08000000L
 #define WS_CAPTION 0x00C00000L
@@ -130,7 +125,6 @@ typedef struct tagMSG {
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
 #define WS_MINIMIZEBOX 0x00020000L
-#define WS_EX_STATICEDGE 0x00020000L
 #define WS_EX_APPWINDOW 0x00040000L
 #define DS_SETFONT 0x40L
 #define DS_MODALFRAME 0x80L
@@ -162,8 +156,6 @@ typedef struct tagMSG {
 #define ERROR_INVALID_DATA 13L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
-
-#define IDABORT 3
 
 #define LOWORD(l) ((WORD)(((std::uintptr_t)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((std::uintptr_t)(l)) >> 16) & 0xffff))
