@@ -106,7 +106,6 @@ typedef struct tagMSG {
 #define RDW_ALLCHILDREN 0x0080
 #define RDW_UPDATENOW 0x0100
 
-
 #define BM_CLICK 0x00F5
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
