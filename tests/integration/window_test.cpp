@@ -3,6 +3,7 @@
 // kept between runs, the title, the close request while a command runs, the reset wait.
 #include "framework/MessagePump.h"
 #include "tests/support/Kit.h"
+#include "tests/support/Proof.h"
 #include "ui/UpdaterApp.h"
 #include "ui/UpdaterDialog.h"
 
@@ -114,8 +115,10 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
          Ports(1, 32), ""},
         {"a directory of 260 bytes is kept whole", [&] { StoreSetting("LastNUVDir", longest); }, Ports(1, 32), longest},
     };
+    ProofTally tally;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        const int failedBefore = FailedParts();
         Desk().Reset();
         ForgetSettings();
         row.store();
@@ -127,6 +130,7 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
             EXPECT_FALSE(Control(dialog, IDC_SELECT_FILE).enabled);
         }});
         EXPECT_TRUE(StoredSetting("LastNUVDir").has_value()) << "the key exists after the first start";
+        tally.Record("stored-values", FailedParts() == failedBefore);
     }
 
     struct Title {

@@ -5,6 +5,7 @@
 #include "link/ComDevice.h"
 #include "link/ComDevice_win32.h"
 #include "tests/support/Kit.h"
+#include "tests/support/Proof.h"
 #include "ui/UpdaterDialog.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,7 @@ TEST_F(Win32Registry, ValuesOfTheWrongKindAreDefaults) {
         EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).at(1), "searching Device on COM 1...");
         EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), "");
     }});
+    ProofTally().Record("registry-values", !HasFailure());
 }
 
 } // namespace
