@@ -3,11 +3,13 @@
 // own rules: exclusive opening, what a failed open leaves, the time-outs, a lost line.
 #include "framework/headless/Desktop.h"
 #include "link/ComDevice.h"
+#include "module/ModuleProxy.h"
 #include "tests/support/Kit.h"
 #include "tests/support/Platform.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -76,6 +78,26 @@ TEST_F(LinkTest, AFailedExchangeShowsWhatCameAndKeepsItCut) {
     EXPECT_EQ(capacity, 130);
     EXPECT_EQ(Desk().boxes, (std::vector<Box>{{nullptr, "Unexpected Response! [AB]", "Execute Command",
                                                MB_OK | MB_ICONERROR, IDOK, false}}));
+}
+
+// A settings read starts from empty records and never lets the module write past them.
+TEST_F(LinkTest, ASettingsReadKeepsNothingOldAndNothingTooLong) {
+    sim::Scenario scenario;
+    scenario.channels[0].settings = sim::Bytes(10, 0x11);
+    Start(scenario);
+    CModuleProxy proxy;
+    proxy.m_comDevice = &m_link;
+    SettingsRecord record;
+    record.length = 99;
+    record.data.fill(0xEE);
+    EXPECT_EQ(proxy.ReadChannelSettings(0, &record, 1000, nullptr, 0, nullptr, 0), RESULT_OK);
+    EXPECT_EQ(record.length, 10u);
+    EXPECT_EQ(std::count(record.data.begin(), record.data.end(), 0x11), 10);
+    EXPECT_EQ(std::count(record.data.begin(), record.data.end(), 0), 246);
+    scenario.blockReceiveLength = 300;
+    m_sim->Restart(scenario);
+    EXPECT_EQ(proxy.ReadChannelSettings(0, &record, 1000, nullptr, 0, nullptr, 0), ERR_BAD_RESPONSE);
+    EXPECT_EQ(CModuleProxy().DownloadUpdateFile("any.qam"), 1u) << "a proxy without its windows and link";
 }
 
 #ifndef _WIN32

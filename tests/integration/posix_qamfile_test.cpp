@@ -4,6 +4,7 @@
 #include "link/ComDevice.h"
 #include "module/ModuleProxy.h"
 #include "tests/support/Kit.h"
+#include "tests/support/Platform.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,11 @@ TEST_F(QamfileTest, ABuiltFileDownloadsAsItsPartsWere) {
     proxy.m_comDevice = &link;
     proxy.m_progressBar = &progress;
     proxy.m_statusLine = &status;
+    // A read the system refuses (a directory) ends as a short file does, the bar back at 0.
+    const int descriptors = OpenDescriptorCount();
+    EXPECT_EQ(proxy.DownloadUpdateFile(m_dir.Path().string()), ERR_FILE_READ);
+    EXPECT_EQ(TestDesktop::Instance().Progress().back(), 0);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << "the file stays open";
     ASSERT_EQ(proxy.DownloadUpdateFile(In("a.qam")), RESULT_OK);
     const std::string code = "456789abcdefXYZ";
     EXPECT_EQ(sim->State().flash[0], (qam::sim::Bytes{'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'}));

@@ -80,7 +80,7 @@ TEST_F(PosixPortTest, RepeatedScansLeaveNothingHeld) {
     CModuleProxy proxy;
     SearchState state;
     ProofTally tally;
-    const int scans = ProofFull() ? 1000 : 10;
+    const int scans = ProofFull() ? 1000 : 20;
     int descriptors = -1;
     for (int scan = 0; scan < scans; ++scan) {
         state.portCount = 5;
@@ -89,7 +89,7 @@ TEST_F(PosixPortTest, RepeatedScansLeaveNothingHeld) {
         const int found = qam::module::SearchModule(link, proxy, state, dialog);
         const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
         // The silent port's identification: 12 bytes at 50 ms and 10 s, at a fortieth; then the module.
-        const milliseconds bound(4700);
+        const milliseconds bound(2000);
         EXPECT_EQ(found, 1);
         EXPECT_EQ(state.foundPort, 5);
         EXPECT_LE(took, bound);

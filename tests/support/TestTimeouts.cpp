@@ -49,6 +49,7 @@ namespace qam::link {
 Timeouts PortTimeouts(const Timeouts& asked) {
     test::Asked().push_back(asked);
     Timeouts given = asked;
+    given.readMultiplier = test::Scaled(asked.readMultiplier);
     given.readConstant = test::Scaled(asked.readConstant);
     given.writeConstant = test::Scaled(asked.writeConstant);
     return given;

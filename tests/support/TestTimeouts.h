@@ -6,15 +6,15 @@
 
 // The test builds' time-out seam (TestTimeouts.cpp stands in for link/PortTimeouts.cpp): every
 // time-out set the code asks for is recorded, and the port gets the asked values or, while a
-// test has asked for it, each total constant scaled down so that long waits end quickly.
+// test has asked for it, the read multiplier and each total constant scaled down so that long waits end quickly.
 namespace qam::test {
 
 // Every set asked for since the last ClearAskedTimeouts(), in order.
 const std::vector<link::Timeouts>& AskedTimeouts();
 void ClearAskedTimeouts();
 
-// Port gets constant * numerator / denominator for the read and write total constants (at least
-// 1 ms); 1/1 restores the asked values.
+// Port gets value * numerator / denominator for the read multiplier and the read and write total
+// constants (at least 1 ms); 1/1 restores the asked values.
 void ScaleTimeoutConstants(int numerator, int denominator);
 
 // Scales for the lifetime of the object.
