@@ -3,10 +3,13 @@
 #include "framework/Dialog.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
 #include <QIcon>
 #include <QProgressBar>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 
@@ -66,6 +69,57 @@ LRESULT ControlProcedure(QWidget& widget, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
+// The entry of widget's own window (not of a tooltip control it owns).
+auto EntryOf(const QWidget* widget) {
+    return std::find_if(Windows().begin(), Windows().end(),
+                        [widget](const auto& entry) { return entry.second.widget == widget && !entry.second.toolTips; });
+}
+
+const Window* WindowOfWidget(const QWidget* widget) {
+    const auto found = EntryOf(widget);
+    return found == Windows().end() ? nullptr : &found->second;
+}
+
+bool IsInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::HoverLeave:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::ToolTip:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Keeps input from the widgets of a window whose input is disabled, before they see it.
+class InputBlocker final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        if (!IsInput(event->type()) || !target->isWidgetType()) {
+            return false;
+        }
+        const Window* window = WindowOfWidget(static_cast<QWidget*>(target)->window());
+        return window != nullptr && !window->inputEnabled;
+    }
+};
+
 LRESULT ToolTipProcedure(ToolTips& toolTips, UINT message, WPARAM wParam) {
     if (message == TTM_ACTIVATE) {
         toolTips.active = wParam != 0;
@@ -85,10 +139,8 @@ HWND HandleOf(QWidget* widget) {
     if (widget == nullptr) {
         return nullptr;
     }
-    for (const auto& [handle, window] : Windows()) {
-        if (window.widget == widget && !window.toolTips) {
-            return reinterpret_cast<HWND>(handle);
-        }
+    if (const auto found = EntryOf(widget); found != Windows().end()) {
+        return reinterpret_cast<HWND>(found->first);
     }
     Window window;
     window.widget = widget;
@@ -120,6 +172,21 @@ Window* Find(HWND handle) {
 QWidget* WidgetOf(HWND handle) {
     const Window* window = Find(handle);
     return window == nullptr || window->toolTips ? nullptr : window->widget.data();
+}
+
+void SetInputEnabled(QWidget& window, bool enabled) {
+    Find(HandleOf(&window))->inputEnabled = enabled;
+    static QPointer<InputBlocker> blocker;
+    if (blocker == nullptr) {
+        // Owned by the application, which it filters.
+        blocker = new InputBlocker(QCoreApplication::instance());
+        QCoreApplication::instance()->installEventFilter(blocker);
+    }
+}
+
+bool InputEnabled(const QWidget& window) {
+    const Window* entry = WindowOfWidget(&window);
+    return entry == nullptr || entry->inputEnabled;
 }
 
 std::vector<QWidget*> DialogWidgets() {

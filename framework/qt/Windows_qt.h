@@ -36,6 +36,8 @@ struct Window {
     // Runs after every message the dialog received (the modal loop ends there once the dialog has).
     std::function<void()> afterMessage;
     std::unique_ptr<ToolTips> toolTips;
+    // A top-level window's enabled state: see SetInputEnabled.
+    bool inputEnabled = true;
 };
 
 // The handle of widget, given out at its first use; null for no widget.
@@ -46,6 +48,11 @@ void RemoveWindow(HWND handle);
 // The live window behind handle, or null.
 Window* Find(HWND handle);
 QWidget* WidgetOf(HWND handle);
+// EnableWindow on a top-level window: Windows keeps input from a disabled window and its controls
+// but draws them as they are (the status line stays readable during an update); Qt's own
+// disabling would grey them all.
+void SetInputEnabled(QWidget& window, bool enabled);
+bool InputEnabled(const QWidget& window);
 // The windows of the dialogs running now.
 std::vector<QWidget*> DialogWidgets();
 

@@ -52,7 +52,11 @@ BOOL CWnd::EnableWindow(BOOL enable) const {
         return FALSE;
     }
     const BOOL wasDisabled = IsWindowEnabled() ? FALSE : TRUE;
-    widget->setEnabled(enable != FALSE);
+    if (widget->isWindow()) {
+        fw::qt::SetInputEnabled(*widget, enable != FALSE);
+    } else {
+        widget->setEnabled(enable != FALSE);
+    }
     return wasDisabled;
 }
 
@@ -61,8 +65,7 @@ BOOL CWnd::IsWindowEnabled() const {
     if (widget == nullptr) {
         return FALSE;
     }
-    // A control's own state, as Windows keeps it, whatever its disabled dialog makes of it.
-    return (widget->isWindow() ? widget->isEnabled() : widget->isEnabledTo(widget->window())) ? TRUE : FALSE;
+    return (widget->isWindow() ? fw::qt::InputEnabled(*widget) : widget->isEnabled()) ? TRUE : FALSE;
 }
 
 CWnd CWnd::GetDlgItem(int id) const {

@@ -71,9 +71,10 @@ T* Modal() {
     return qobject_cast<T*>(QApplication::activeModalWidget());
 }
 
+// No command runs, no box is up, and the status line says status.
 bool Idle(const QString& status) {
-    return MainWindow() != nullptr && QApplication::activeModalWidget() == nullptr &&
-           MainWindow()->isEnabled() && Text(1005) == status;
+    return MainWindow() != nullptr && QApplication::activeModalWidget() == nullptr && fw::WaitCursorCount() == 0 &&
+           Text(1005) == status;
 }
 
 void ExpectBox(const QString& caption, const QString& text, QMessageBox::Icon icon,
@@ -271,9 +272,10 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
     m_operator.When([&] { return !listed().empty(); }, choose("good.qam"));
     m_operator.When([] { return Idle("ready") && Control(1000)->isEnabled(); },
                     [] { Control<QPushButton>(1000)->click(); });
-    // Inside the reset wait the window serves events: the title bar's close box must not end it.
+    // Inside the reset wait the window serves events: a click must not start a search, and the
+    // title bar's close box must not end it.
     m_operator.When([] { return Text(1005) == "reset module ..."; }, [] {
-        EXPECT_FALSE(MainWindow()->isEnabled());
+        QTest::mouseClick(Control(1006), Qt::LeftButton);
         EXPECT_EQ(fw::WaitCursorCount(), 1);
         EXPECT_EQ(MainWindow()->cursor().shape(), Qt::WaitCursor);
         MainWindow()->close();
@@ -286,6 +288,9 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
         EXPECT_EQ(state.flash[static_cast<int>(qam::sim::FlashArea::AppCode)].size(), 4104u);
         EXPECT_EQ(state.resets, 1);
         EXPECT_EQ(state.commits, 2);
+        const auto trace = m_module->Trace();
+        EXPECT_EQ(std::count_if(trace.begin(), trace.end(), [](const auto& entry) { return entry.bytes == qam::sim::ToBytes("VDSP"); }), 2)
+            << "one search at the start, one after the reset";
         MainWindow()->close();
     });
     m_operator.Run(m_app);
