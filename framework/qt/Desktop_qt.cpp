@@ -49,7 +49,8 @@ QMessageBox::Icon BoxIcon(UINT type) {
 
 HICON LoadAppIcon(UINT id) {
     // The handle is the resource's id: the window loads the icon when it is given one.
-    return qt::IconResource(id).isEmpty() ? nullptr : reinterpret_cast<HICON>(static_cast<std::uintptr_t>(id));
+    return qt::IconResource(id).isEmpty() ? nullptr
+                                          : reinterpret_cast<HICON>(static_cast<std::uintptr_t>(id));
 }
 
 int GetSystemMetrics(int index) {
@@ -92,7 +93,8 @@ void ShowWaitCursor(bool wait) {
     // Over the dialogs' windows only, as the Win32 dialog keeps it: a box of a command shows the
     // arrow over itself. Set only on a change: transfers ask for it at every piece.
     for (QWidget* window : qt::DialogWidgets()) {
-        const bool showing = window->testAttribute(Qt::WA_SetCursor) && window->cursor().shape() == Qt::WaitCursor;
+        const bool showing =
+            window->testAttribute(Qt::WA_SetCursor) && window->cursor().shape() == Qt::WaitCursor;
         if (wait && !showing) {
             window->setCursor(Qt::WaitCursor);
         } else if (!wait && showing) {

@@ -76,7 +76,9 @@ class DialogWindow final : public QDialog {
 public:
     explicit DialogWindow(Qt::WindowFlags flags) : QDialog(nullptr, flags) {}
 
-    void reject() override { fw::qt::Send(fw::qt::HandleOf(this), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)); }
+    void reject() override {
+        fw::qt::Send(fw::qt::HandleOf(this), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -202,7 +204,8 @@ void CentreOnScreen(QWidget& window) {
         return;
     }
     const QRect area = screen->availableGeometry();
-    window.move(area.x() + (area.width() - window.width()) / 2, area.y() + (area.height() - window.height()) / 2);
+    window.move(area.x() + (area.width() - window.width()) / 2,
+                area.y() + (area.height() - window.height()) / 2);
 }
 
 } // namespace

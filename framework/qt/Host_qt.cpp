@@ -47,8 +47,7 @@ QStringList NameFilters(const std::string& filter) {
     return filters;
 }
 
-template <std::size_t N>
-void CopyText(const QByteArray& text, std::array<char, N>& buffer) {
+template <std::size_t N> void CopyText(const QByteArray& text, std::array<char, N>& buffer) {
     const std::size_t length = std::min(static_cast<std::size_t>(text.size()), N - 1);
     std::copy_n(text.constData(), length, buffer.begin());
     buffer[length] = '\0';
@@ -64,7 +63,8 @@ bool ShowOpenFileDialog(OpenFileName& dialog) {
     // listed for "*.qam"); the GTK one would not. It names each filter as given, without its patterns.
     box.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     box.setAcceptMode(QFileDialog::AcceptOpen);
-    box.setFileMode((dialog.flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    box.setFileMode((dialog.flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
+                                                            : QFileDialog::AnyFile);
     box.setNameFilters(NameFilters(dialog.filter));
     if (dialog.defaultExt != nullptr) {
         box.setDefaultSuffix(qt::FromAnsi(dialog.defaultExt));
@@ -91,10 +91,11 @@ void KeepSystemAwake(bool awake) {
     if (!awake) {
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(LOGIN_SERVICE), QString::fromLatin1(LOGIN_PATH),
-                                                       QString::fromLatin1(LOGIN_MANAGER), QStringLiteral("Inhibit"));
-    call << QString::fromLatin1(INHIBIT_WHAT) << QString::fromLatin1(INHIBIT_WHO) << QString::fromLatin1(INHIBIT_WHY)
-         << QString::fromLatin1(INHIBIT_MODE);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromLatin1(LOGIN_SERVICE), QString::fromLatin1(LOGIN_PATH),
+                                       QString::fromLatin1(LOGIN_MANAGER), QStringLiteral("Inhibit"));
+    call << QString::fromLatin1(INHIBIT_WHAT) << QString::fromLatin1(INHIBIT_WHO)
+         << QString::fromLatin1(INHIBIT_WHY) << QString::fromLatin1(INHIBIT_MODE);
     // Without a system bus or logind the call fails at once and the update runs without the lock.
     const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, INHIBIT_TIMEOUT_MS);
     if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1) {

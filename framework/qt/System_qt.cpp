@@ -82,12 +82,14 @@ int RunApplication(CWinApp& app, int& argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString::fromStdString(backend::ProgramBaseName()));
     // The end of the session asks the main window first, as WM_QUERYENDSESSION does on Windows:
     // it says no while a command writes to the module.
-    QObject::connect(&application, &QGuiApplication::commitDataRequest, &application, [&app](QSessionManager& session) {
-        const CWnd* window = app.m_mainWnd;
-        if (window != nullptr && window->SendMessage(WM_QUERYENDSESSION) == FALSE && session.allowsInteraction()) {
-            session.cancel();
-        }
-    });
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &application,
+                     [&app](QSessionManager& session) {
+                         const CWnd* window = app.m_mainWnd;
+                         if (window != nullptr && window->SendMessage(WM_QUERYENDSESSION) == FALSE &&
+                             session.allowsInteraction()) {
+                             session.cancel();
+                         }
+                     });
     return fw::RunApplication(app);
 }
 

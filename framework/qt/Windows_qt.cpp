@@ -71,8 +71,9 @@ LRESULT ControlProcedure(QWidget& widget, UINT message, WPARAM wParam, LPARAM lP
 
 // The entry of widget's own window (not of a tooltip control it owns).
 auto EntryOf(const QWidget* widget) {
-    return std::find_if(Windows().begin(), Windows().end(),
-                        [widget](const auto& entry) { return entry.second.widget == widget && !entry.second.toolTips; });
+    return std::find_if(Windows().begin(), Windows().end(), [widget](const auto& entry) {
+        return entry.second.widget == widget && !entry.second.toolTips;
+    });
 }
 
 const Window* WindowOfWidget(const QWidget* widget) {

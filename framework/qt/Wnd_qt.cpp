@@ -73,7 +73,8 @@ CWnd CWnd::GetDlgItem(int id) const {
     if (widget == nullptr) {
         return CWnd();
     }
-    return CWnd(fw::qt::HandleOf(widget->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly)));
+    return CWnd(
+        fw::qt::HandleOf(widget->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly)));
 }
 
 BOOL CWnd::ShowWindow(int command) const {
