@@ -3,6 +3,7 @@
 // their answers, the factory defaults, the file dialog, the wait cursor and the refused close
 // during an update. Driven through Qt's own API, as an operator would work it.
 #include "framework/WaitCursor.h"
+#include "tests/support/Platform.h"
 #include "tests/support/SimulatorControl.h"
 #include "tests/support/TestTimeouts.h"
 #include "ui/UpdaterApp.h"
@@ -272,9 +273,11 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
     When([] { return Idle("ready") && Control(1000)->isEnabled(); },
          [] { Control<QPushButton>(1000)->click(); });
     // Inside the reset wait the window serves events: a click must not start a search, and the
-    // title bar's close box must not end it.
+    // title bar's close box must not end it. The wait sleeps between events.
+    long long cpuAtReset = 0;
     When([] { return Text(1005) == "reset module ..."; },
-         [] {
+         [&] {
+             cpuAtReset = qam::test::ProcessCpuMilliseconds();
              QTest::mouseClick(Control(1006), Qt::LeftButton);
              EXPECT_EQ(MainWindow()->cursor().shape(), Qt::WaitCursor);
              MainWindow()->close();
@@ -283,6 +286,7 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
     When([] { return Idle("Update Successful"); },
          [&] {
              EXPECT_EQ(MainWindow()->cursor().shape(), Qt::ArrowCursor);
+             EXPECT_LT(qam::test::ProcessCpuMilliseconds() - cpuAtReset, 3000) << "the reset wait spins";
              const qam::sim::ModuleState state = m_module->State();
              EXPECT_EQ(state.flash[static_cast<int>(qam::sim::FlashArea::AppCode)].size(), 4104u);
              EXPECT_EQ(state.resets, 1);
