@@ -92,15 +92,15 @@ namespace backend {
 void ShowWaitCursor(bool wait) {
     // Over the dialogs' windows only, as the Win32 dialog keeps it: a box of a command shows the
     // arrow over itself. Set only on a change: transfers ask for it at every piece.
-    for (QWidget* window : qt::DialogWidgets()) {
+    qt::ForEachDialogWidget([wait](QWidget& window) {
         const bool showing =
-            window->testAttribute(Qt::WA_SetCursor) && window->cursor().shape() == Qt::WaitCursor;
+            window.testAttribute(Qt::WA_SetCursor) && window.cursor().shape() == Qt::WaitCursor;
         if (wait && !showing) {
-            window->setCursor(Qt::WaitCursor);
+            window.setCursor(Qt::WaitCursor);
         } else if (!wait && showing) {
-            window->unsetCursor();
+            window.unsetCursor();
         }
-    }
+    });
 }
 
 } // namespace backend

@@ -190,14 +190,12 @@ bool InputEnabled(const QWidget& window) {
     return entry == nullptr || entry->inputEnabled;
 }
 
-std::vector<QWidget*> DialogWidgets() {
-    std::vector<QWidget*> widgets;
+void ForEachDialogWidget(const std::function<void(QWidget&)>& visit) {
     for (const auto& [handle, window] : Windows()) {
         if (window.dialog != nullptr && window.widget != nullptr) {
-            widgets.push_back(window.widget);
+            visit(*window.widget);
         }
     }
-    return widgets;
 }
 
 LRESULT Send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -53,8 +53,8 @@ QWidget* WidgetOf(HWND handle);
 // disabling would grey them all.
 void SetInputEnabled(QWidget& window, bool enabled);
 bool InputEnabled(const QWidget& window);
-// The windows of the dialogs running now.
-std::vector<QWidget*> DialogWidgets();
+// Visits the window of every dialog running now (without allocating: transfers call it per piece).
+void ForEachDialogWidget(const std::function<void(QWidget&)>& visit);
 
 // As the platform delivers a message sent to a window: a dialog's to its CDialog first (nothing
 // thrown gets past here), then a control's own behaviour.
