@@ -1,7 +1,8 @@
 # Front for the two README commands and the rest of the build. Everything lands in build/.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native windows check check-native check-windows fuzz check-fuzz proof bench demo clean
+.PHONY: all deps native windows package check check-native check-windows check-package fuzz check-fuzz proof bench \
+	demo demo-linux clean
 
 all: native windows
 
@@ -17,22 +18,38 @@ build/windows/CMakeCache.txt:
 build/bench/CMakeCache.txt:
 	cmake --preset bench
 
+build/package/CMakeCache.txt:
+	cmake --preset package
+
 native: deps build/native/CMakeCache.txt
 	cmake --build build/native -j$(JOBS)
 
 windows: deps build/windows/CMakeCache.txt
 	cmake --build build/windows -j$(JOBS)
 
+# The Debian package from the release build (build/package) and the zip of the Windows programs
+# (build/windows), each in its build directory.
+package: deps build/package/CMakeCache.txt build/windows/CMakeCache.txt
+	cmake --build build/package -j$(JOBS)
+	cmake --build build/windows -j$(JOBS)
+	cd build/package && cpack
+	cd build/windows && cpack
+
 check: native windows
 	$(MAKE) --no-print-directory check-native
 	$(MAKE) --no-print-directory check-windows
 	$(MAKE) --no-print-directory check-fuzz
+	$(MAKE) --no-print-directory check-package
 
 check-native:
 	ctest --test-dir build/native --output-on-failure -j$(JOBS)
 
 check-windows:
 	scripts/wine-tests build/windows
+
+# The packaged qamupdate end to end under Xvfb, and the package's Depends against what it needs.
+check-package: package
+	tests/qt/e2e-package build/package
 
 # The libFuzzer targets, in their own clang build (build/fuzz); check-fuzz runs each for FUZZ_SECONDS.
 fuzz: deps
@@ -56,6 +73,11 @@ demo: deps build/native/CMakeCache.txt build/windows/CMakeCache.txt
 	cmake --build build/native -j$(JOBS) --target qam-module-sim qamfile
 	cmake --build build/windows -j$(JOBS) --target QamUpdate
 	scripts/demo
+
+# The Linux window (release build) against the module simulator (scripts/demo-linux).
+demo-linux: deps build/package/CMakeCache.txt
+	cmake --build build/package -j$(JOBS) --target qamupdate qamfile qam-module-sim
+	scripts/demo-linux
 
 clean:
 	rm -rf build

@@ -1,5 +1,6 @@
 #include "ui/UpdaterApp.h"
 
+#include "framework/Path.h"
 #include "framework/VersionInfo.h"
 #include "ui/UpdaterDialog.h"
 #include "ui/VersionTitle.h"
@@ -11,14 +12,13 @@
 
 namespace {
 
-constexpr const char* PROGRAM_FILE_FORMAT = "%s.exe";
 constexpr const char* FILE_VERSION_QUERY = "\\StringFileInfo\\040904b0\\FileVersion";
 constexpr DWORD VERSION_BUFFER_BYTES = 2048;
 
 // The title from the version information of the program's own file, or nothing.
 std::optional<std::string> TitleFromOwnVersion(const std::string& exeName) {
     std::array<char, 272> fileName{};
-    std::snprintf(fileName.data(), fileName.size(), PROGRAM_FILE_FORMAT, exeName.c_str());
+    std::snprintf(fileName.data(), fileName.size(), fw::PROGRAM_FILE_FORMAT, exeName.c_str());
     DWORD handle = 0;
     const DWORD size = fw::GetFileVersionInfoSizeA(fileName.data(), &handle);
     if (size < 1 || size >= VERSION_BUFFER_BYTES) {

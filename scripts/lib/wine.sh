@@ -121,16 +121,15 @@ qam_wine_map_port() {
     ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
 }
 
-# Starts the module simulator $1 for COM$3 with its control port on loopback; $2 is a folder for
-# its port file and log. Extra arguments go to the simulator. Sets QAM_SIM_CONTROL_PORT and
-# QAM_SIM_PID.
-qam_start_simulator() {
-    local sim=$1 dir=$2 com=$3
+# Starts the module simulator $1 linked as $3 (a comN path, its ports directory made when missing)
+# with its control port on loopback; $2 is a folder for its port file and log. Extra arguments go
+# to the simulator. Sets QAM_SIM_CONTROL_PORT and QAM_SIM_PID.
+qam_start_simulator_at() {
+    local sim=$1 dir=$2 link=$3
     shift 3
-    mkdir -p "$dir"
+    mkdir -p "$dir" "$(dirname "$link")"
     rm -f "$dir/control-port"
-    "$sim" --link "$WINEPREFIX/dosdevices/com$com" --control-port 0 --port-file "$dir/control-port" \
-        "$@" >"$dir/simulator.log" 2>&1 &
+    "$sim" --link "$link" --control-port 0 --port-file "$dir/control-port" "$@" >"$dir/simulator.log" 2>&1 &
     QAM_SIM_PID=$!
     qam_track_pid "$QAM_SIM_PID"
     local waited=0
@@ -144,12 +143,19 @@ qam_start_simulator() {
     done
     # The port file may be written before the link exists; wait for both.
     waited=0
-    while [ ! -L "$WINEPREFIX/dosdevices/com$com" ] && [ "$waited" -lt 100 ]; do
+    while [ ! -L "$link" ] && [ "$waited" -lt 100 ]; do
         sleep 0.1
         waited=$((waited + 1))
     done
     QAM_SIM_CONTROL_PORT=$(tr -d '[:space:]' <"$dir/control-port")
     export QAM_SIM_CONTROL_PORT
+}
+
+# Starts the module simulator $1 for COM$3 of the prefix, as qam_start_simulator_at does.
+qam_start_simulator() {
+    local sim=$1 dir=$2 com=$3
+    shift 3
+    qam_start_simulator_at "$sim" "$dir" "$WINEPREFIX/dosdevices/com$com" "$@"
 }
 
 # The name of the prefix's server directory: Wine's server-<device>-<inode> of the prefix, in hex.
