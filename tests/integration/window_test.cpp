@@ -155,7 +155,7 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
         CUpdaterApp app;
         fw::RunApplication(app);
         EXPECT_EQ(Desk().Texts(0), (std::vector<std::string>{title.title}));
-        EXPECT_EQ(Desk().versionFilesAsked.at(0), "QamUpdate.exe");
+        EXPECT_EQ(Desk().versionFilesAsked.at(0), "QamUpdate") << "the program file, named as on Linux";
     }
 }
 
