@@ -83,7 +83,8 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
 
     std::string commandLine = Quoted(program);
     for (const std::string& argument : arguments) {
-        commandLine += " " + Quoted(argument);
+        commandLine += ' ';
+        commandLine += Quoted(argument);
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;

@@ -74,14 +74,16 @@ std::string PortText(const qam::link::SerialPort& port) {
     }
     for (const std::string* part : {&port.byId, &port.description, &port.manufacturer, &port.product}) {
         if (!part->empty()) {
-            text += "  " + Printable(*part);
+            text += "  ";
+            text += Printable(*part);
         }
     }
     if (!port.vendorId.empty()) {
         text += "  " + port.vendorId + ":" + port.productId;
     }
     if (!port.serialNumber.empty()) {
-        text += "  serial " + Printable(port.serialNumber);
+        text += "  serial ";
+        text += Printable(port.serialNumber);
     }
     return text + "\n";
 }
@@ -214,8 +216,10 @@ int RunStationUnit(const Options& options) {
     job.record = record ? &*record : nullptr;
 
     const CPortBinding binding(*options.port);
+    PortChoice choice = binding.Choice();
+    choice.label = options.label;
     CWriters writers(true, true);
-    CUnit unit(writers.Sink(), binding.Choice());
+    CUnit unit(writers.Sink(), choice);
     if (options.autoMode) {
         return RunUnitsAsTheyCome(unit, job, options.intervalSeconds);
     }

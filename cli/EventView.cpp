@@ -74,6 +74,10 @@ CTerminalView::PortLine& CTerminalView::LineOf(const std::string& port) {
 
 void CTerminalView::Emit(const Event& event) {
     PortLine& line = LineOf(event.port);
+    if (line.finished && (event.type == EVENT_STATUS || event.type == EVENT_PROGRESS)) {
+        line.finished = false;
+        line.started = Clock::now();
+    }
     const std::string label = Padded(line.port.empty() ? "-" : line.port, PORT_COLUMN) + " ";
     if (event.type == EVENT_STATUS) {
         if (event.text.empty()) {
@@ -95,7 +99,7 @@ void CTerminalView::Emit(const Event& event) {
         line.percent = event.percent;
         line.done = event.done;
         line.total = event.total;
-        if (!m_live && event.percent / PLAIN_PROGRESS_STEP != before / PLAIN_PROGRESS_STEP) {
+        if (!m_live && event.percent > 0 && event.percent / PLAIN_PROGRESS_STEP != before / PLAIN_PROGRESS_STEP) {
             Log(label + Describe(line));
         }
     } else if (event.type == EVENT_BOX) {
@@ -108,7 +112,7 @@ void CTerminalView::Emit(const Event& event) {
         line.step = OneLine(event.text);
         line.transfer = false;
         Log(label + line.step + "  (" + Seconds(event.seconds) + ")");
-        line.started = Clock::now();
+        line.finished = true;
     }
     if (m_live) {
         Redraw(event.type == EVENT_PROGRESS);
@@ -123,6 +127,9 @@ void CTerminalView::Refresh() {
 
 std::string CTerminalView::Describe(const PortLine& line) const {
     std::string text = Padded(line.step, STEP_COLUMN);
+    if (line.finished) {
+        return line.step;
+    }
     if (!line.transfer) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - line.started).count();
         return text + " " + Seconds(elapsed);

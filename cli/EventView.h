@@ -53,6 +53,7 @@ private:
         std::int64_t firstDone = 0;
         Clock::time_point firstTime{};
         Clock::time_point started = Clock::now();
+        bool finished = false; // its unit has its result; the line stands still
     };
 
     PortLine& LineOf(const std::string& port);

@@ -85,10 +85,10 @@ constexpr Command COMMANDS[] = {
      "  --json              JSON Lines on standard output, all ports merged\n"
      "The first interrupt (Ctrl+C) takes no new units and lets the units in progress finish.\n"
      "Exits with the most severe status of its units.\n"},
-    {UNIT_COMMAND, " port file size sha256 auto interval record ", false, ""},
+    {UNIT_COMMAND, " port label file size sha256 auto interval record ", false, ""},
 };
 
-enum OptionId { HELP = 'h', JSON = 'j', PROBE = 256, PORT, NO_KEEP, CONTINUE, RESET, PORTS, AUTO, INTERVAL, RECORD, FILE_NAME, SIZE, SHA };
+enum OptionId { HELP = 'h', JSON = 'j', PROBE = 256, PORT, NO_KEEP, CONTINUE, RESET, PORTS, AUTO, INTERVAL, RECORD, FILE_NAME, SIZE, SHA, LABEL };
 
 constexpr option ALL_OPTIONS[] = {
     {"help", no_argument, nullptr, HELP},
@@ -105,6 +105,7 @@ constexpr option ALL_OPTIONS[] = {
     {"file", required_argument, nullptr, FILE_NAME},
     {"size", required_argument, nullptr, SIZE},
     {"sha256", required_argument, nullptr, SHA},
+    {"label", required_argument, nullptr, LABEL},
 };
 
 ParsedCommandLine Refuse(const std::string& command, const std::string& message) {
@@ -237,6 +238,9 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
             break;
         case SHA:
             options.sha256 = value;
+            break;
+        case LABEL:
+            options.label = value;
             break;
         case ':':
             return Refuse(name, "option '" + std::string(arguments[optind - 1]) + "' needs a value");

@@ -26,6 +26,7 @@ struct Options {
     // A station's unit: what the parent says of the image it sends.
     std::int64_t imageSize = 0;
     std::string sha256;
+    std::string label; // the port as the station's command line named it
 };
 
 struct ParsedCommandLine {

@@ -100,7 +100,8 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
     };
     std::string line = Field(fields[0]);
     for (std::size_t i = 1; i < std::size(fields); ++i) {
-        line += "," + Field(fields[i]);
+        line += ',';
+        line += Field(fields[i]);
     }
     return line + "\r\n";
 }

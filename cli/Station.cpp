@@ -125,7 +125,7 @@ int RunStation(const Options& options) {
     std::vector<std::unique_ptr<CChildProcess>> units;
     std::vector<bool> started;
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        std::vector<std::string> arguments{UNIT_COMMAND, "--port", devices[i], "--file", image.name,
+        std::vector<std::string> arguments{UNIT_COMMAND, "--port", devices[i], "--label", labels[i], "--file", image.name,
                                            "--size", std::to_string(image.bytes.size()), "--sha256", image.sha256};
         if (options.autoMode) {
             arguments.insert(arguments.end(), {"--auto", "--interval", std::to_string(options.intervalSeconds)});

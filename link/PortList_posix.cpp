@@ -51,8 +51,15 @@ std::string LinkedName(const fs::path& link) {
     return error ? std::string() : target.filename().string();
 }
 
-fs::path SameFile(const fs::path& path) {
+// Where a path leads, its links followed even when what they point to is gone (an unplugged
+// adapter), so that a link and the device it names compare equal.
+fs::path SameFile(fs::path path) {
+    constexpr int MOST_HOPS = 8;
     std::error_code error;
+    for (int hop = 0; hop < MOST_HOPS && fs::is_symlink(path, error); ++hop) {
+        const fs::path target = fs::read_symlink(path, error);
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
     const fs::path canonical = fs::weakly_canonical(path, error);
     return error ? path : canonical;
 }
