@@ -7,7 +7,7 @@
 #include <string_view>
 
 // A port as the command line gives it, per platform (PortArgument_posix.cpp,
-// PortArgument_win32.cpp): N for COM N, or on Linux a device path.
+// PortArgument_win32.cpp): N or COMN for COM N, or on Linux a device path.
 namespace qam::cli {
 
 inline constexpr int MOST_COM = 999;
@@ -20,7 +20,7 @@ struct PortArgument {
 
 // Nothing for text that names no port.
 std::optional<PortArgument> ParsePort(std::string_view text);
-// The part both platforms share: a COM number from 1 to MOST_COM.
+// The part both platforms share: a COM number from 1 to MOST_COM, alone or as "COM<n>".
 std::optional<PortArgument> ParseComPort(std::string_view text);
 
 // The device the port stands for now, so that a station tells its ports apart and hands each unit

@@ -49,8 +49,6 @@ TEST(PortList, WindowsSourcesMergeIntoOneEntryPerComNameByNumber) {
     EXPECT_EQ(Rows(qam::link::MergeWindowsPorts(setupApi, serialComm, dosDevices)), expected);
 }
 
-#ifndef _WIN32
-
 class FakeSystem : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -133,7 +131,5 @@ TEST_F(FakeSystem, PortsDirectoryLinksAloneDecideOnceThereIsOne) {
     EXPECT_EQ(qam::link::ComDevicePath(7), (m_root / "ports/com7").string());
     EXPECT_EQ(qam::link::ComDevicePath(1), (m_root / "ports/com1").string());
 }
-
-#endif
 
 } // namespace
