@@ -1,7 +1,7 @@
 # Front for the two README commands and the rest of the build. Everything lands in build/.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native windows check check-native check-windows fuzz check-fuzz proof bench demo clean
+.PHONY: all deps native windows check check-native check-windows fuzz check-fuzz proof bench demo demo-station clean
 
 all: native windows
 
@@ -56,6 +56,11 @@ demo: deps build/native/CMakeCache.txt build/windows/CMakeCache.txt
 	cmake --build build/native -j$(JOBS) --target qam-module-sim qamfile
 	cmake --build build/windows -j$(JOBS) --target QamUpdate
 	scripts/demo
+
+# qamtool updating four simulated modules at once in this terminal, then its record file.
+demo-station: deps build/native/CMakeCache.txt
+	cmake --build build/native -j$(JOBS) --target qamtool qam-module-sim qamfile
+	scripts/demo-station
 
 clean:
 	rm -rf build
