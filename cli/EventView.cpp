@@ -46,6 +46,9 @@ CTerminalView::CTerminalView(COutput& output, bool live, int width, bool oneLine
 CTerminalView::~CTerminalView() {
     if (m_live) {
         Redraw(false);
+        if (m_oneLine) {
+            m_output.Write("\n");
+        }
     }
 }
 
@@ -73,12 +76,19 @@ CTerminalView::PortLine& CTerminalView::LineOf(const std::string& port) {
 }
 
 void CTerminalView::Emit(const Event& event) {
+    if (event.port.empty() && !m_oneLine) {
+        Log(OneLine(event.text)); // the station's own word, for no port in particular
+        if (m_live) {
+            Redraw(false);
+        }
+        return;
+    }
     PortLine& line = LineOf(event.port);
     if (line.finished && (event.type == EVENT_STATUS || event.type == EVENT_PROGRESS)) {
         line.finished = false;
         line.started = Clock::now();
     }
-    const std::string label = Padded(line.port.empty() ? "-" : line.port, PORT_COLUMN) + " ";
+    const std::string label = Label(line);
     if (event.type == EVENT_STATUS) {
         if (event.text.empty()) {
             return;
@@ -125,6 +135,10 @@ void CTerminalView::Refresh() {
     }
 }
 
+std::string CTerminalView::Label(const PortLine& line) {
+    return Padded(line.port.empty() ? "-" : line.port, PORT_COLUMN) + " ";
+}
+
 std::string CTerminalView::Describe(const PortLine& line) const {
     std::string text = Padded(line.step, STEP_COLUMN);
     if (line.finished) {
@@ -162,6 +176,10 @@ void CTerminalView::Log(const std::string& text) {
         m_output.Write(text + "\n");
         return;
     }
+    if (m_oneLine) {
+        m_output.Write(CLEAR_LINE + Fit(text) + "\n");
+        return;
+    }
     std::string frame;
     if (m_drawn > 0) {
         char up[32];
@@ -174,6 +192,15 @@ void CTerminalView::Log(const std::string& text) {
 }
 
 void CTerminalView::Redraw(bool droppable) {
+    // One unit's line stays where the cursor is, so that what others write (the interrupt's
+    // notice) goes below it and stays.
+    if (m_oneLine) {
+        if (!m_lines.empty()) {
+            const PortLine& line = m_lines.front();
+            m_output.Write(CLEAR_LINE + Fit(Label(line) + Describe(line)), droppable);
+        }
+        return;
+    }
     std::string frame;
     if (m_drawn > 0) {
         char up[32];
@@ -181,7 +208,7 @@ void CTerminalView::Redraw(bool droppable) {
         frame += up;
     }
     for (const PortLine& line : m_lines) {
-        frame += CLEAR_LINE + Fit(Padded(line.port.empty() ? "-" : line.port, PORT_COLUMN) + " " + Describe(line)) + "\n";
+        frame += CLEAR_LINE + Fit(Label(line) + Describe(line)) + "\n";
     }
     // Only a redraw that keeps the number of lines may be dropped: the next one starts from the same place.
     m_output.Write(std::move(frame), droppable && m_drawn == m_lines.size());

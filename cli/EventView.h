@@ -57,6 +57,7 @@ private:
     };
 
     PortLine& LineOf(const std::string& port);
+    static std::string Label(const PortLine& line);
     std::string Describe(const PortLine& line) const;
     void Log(const std::string& text);
     void Redraw(bool droppable);
