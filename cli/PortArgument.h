@@ -23,9 +23,13 @@ std::optional<PortArgument> ParsePort(std::string_view text);
 // The part both platforms share: a COM number from 1 to MOST_COM, alone or as "COM<n>".
 std::optional<PortArgument> ParseComPort(std::string_view text);
 
-// The device the port stands for now, so that a station tells its ports apart and hands each unit
-// its own; empty when it stands for none.
+// The device the port stands for now, its links followed, so that a station tells its ports apart;
+// empty when it stands for none (a COM number the automatic order does not reach).
 std::string ResolveDevice(const PortArgument& port);
+// What a station hands the port's unit, fixed at the station's start: on Linux the path COM n maps
+// to (a ports directory's link, or a device of the automatic order) or the path given, so that a
+// link (/dev/serial/by-id) follows its adapter when it is plugged in again; on Windows "COM<n>".
+std::string UnitPort(const PortArgument& port);
 
 // The port made reachable by the link for this process: a COM number as it is; a device path as
 // COM 1 of a private ports directory (a com1 link to it), removed again at the end.

@@ -29,13 +29,16 @@ std::optional<PortArgument> ParsePort(std::string_view text) {
     return ParseComPort(text);
 }
 
+std::string UnitPort(const PortArgument& port) {
+    return port.com ? qam::link::ComDevicePath(*port.com) : port.path;
+}
+
 std::string ResolveDevice(const PortArgument& port) {
-    const std::string path = port.com ? qam::link::ComDevicePath(*port.com) : port.path;
+    // A device that is not there yet (an adapter still to be plugged in) is named by its path.
+    const std::string path = UnitPort(port);
     std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) {
-        return {};
-    }
-    return std::filesystem::weakly_canonical(path, error).string();
+    const std::filesystem::path device = std::filesystem::weakly_canonical(path, error);
+    return path.empty() || error ? path : device.string();
 }
 
 CPortBinding::CPortBinding(const PortArgument& port) {

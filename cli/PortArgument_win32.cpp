@@ -12,6 +12,10 @@ std::string ResolveDevice(const PortArgument& port) {
     return port.label;
 }
 
+std::string UnitPort(const PortArgument& port) {
+    return port.label;
+}
+
 CPortBinding::CPortBinding(const PortArgument& port) {
     m_choice.label = port.label;
     m_choice.com = port.com;

@@ -85,6 +85,7 @@ int Usage(const std::string& message) {
 
 int RunStation(const Options& options) {
     // Each port resolved once, to the device it stands for now; a device named twice is refused.
+    // The units get the ports as fixed now (UnitPort).
     std::vector<std::string> devices;
     for (const PortArgument& port : options.ports) {
         const std::string device = ResolveDevice(port);
@@ -125,7 +126,7 @@ int RunStation(const Options& options) {
     std::vector<std::unique_ptr<CChildProcess>> units;
     std::vector<bool> started;
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        std::vector<std::string> arguments{UNIT_COMMAND, "--port", devices[i], "--label", labels[i], "--file", image.name,
+        std::vector<std::string> arguments{UNIT_COMMAND, "--port", UnitPort(options.ports[i]), "--label", labels[i], "--file", image.name,
                                            "--size", std::to_string(image.bytes.size()), "--sha256", image.sha256};
         if (options.autoMode) {
             arguments.insert(arguments.end(), {"--auto", "--interval", std::to_string(options.intervalSeconds)});

@@ -4,18 +4,21 @@
 case_name=$1 qamtool=$2 simulator=$3 qamfile=$4
 source "$(dirname "$0")/lib.sh"
 
-# module NAME SCENARIO-LINE...: a module on the port $work/NAME/com1; its state and trace are written when it ends.
+# [at=PORT] module NAME SCENARIO-LINE...: a module on the port $work/PORT/com1 (PORT: NAME unless
+# given); its state and trace are written when it ends.
 module() {
-    local name=$1
+    local name=$1 port=$work/${at:-$1}/com1
     shift
-    mkdir -p "$work/$name"
+    mkdir -p "${port%/com1}"
     scenario "$@" >"$work/$name.scenario"
-    "$simulator" --scenario "$work/$name.scenario" --link "$work/$name/com1" --state-file "$work/$name.state" \
+    "$simulator" --scenario "$work/$name.scenario" --link "$port" --state-file "$work/$name.state" \
         --trace-file "$work/$name.trace" >"$work/$name.log" 2>&1 &
     pids+=($!)
     eval "pid_$name=$!"
-    for _ in $(seq 100); do [ -L "$work/$name/com1" ] && return; sleep 0.05; done
+    for _ in $(seq 100); do [ -L "$port" ] && return; sleep 0.05; done
 }
+# results PORT: how many units the port ended so far.
+results() { grep -c "\"port\":\"$work/$1/com1\",\"type\":\"result\"" "$work/out"; }
 
 # ended NAME: ends the module (which writes its state and trace) by its id.
 ended() {
@@ -129,15 +132,24 @@ station)
     ;;
 auto)
     # The production line: a unit whose reset answers all 16 bytes and one that restarts slower than
-    # the update's own search are each written once, however long they stay silent afterwards.
+    # the update's own search are each written once, however long they stay silent afterwards; on a
+    # third port a unit appears, is updated, goes, and the next one is updated in its turn.
     module whole 'resetReply "NUVs-sixteen-byt"' 'restartMs 3000'
     module slow 'restartMs 23000'
-    $guard "$qamtool" station "$work/fw.qam" --ports "$work/whole/com1,$work/slow/com1" --auto --interval 1 \
-        --record "$work/r.csv" --json >"$work/out" 2>&1 &
+    mkdir -p "$work/swap"
+    $guard "$qamtool" station "$work/fw.qam" --ports "$work/whole/com1,$work/slow/com1,$work/swap/com1" --auto \
+        --interval 1 --record "$work/r.csv" --json >"$work/out" 2>&1 &
     station=$!
     pids+=("$station")
+    sleep 2
+    at=swap module first
+    for _ in $(seq 300); do [ "$(results swap)" -ge 1 ] && break; sleep 0.1; done
+    ended first
+    # Taken away: the port must be seen empty for the interval before it takes the next.
+    for _ in $(seq 300); do grep -q "\"port\":\"$work/swap/com1\",\"type\":\"note\",\"text\":\"the port is empty" "$work/out" && break; sleep 0.1; done
+    at=swap module second
     for _ in $(seq 600); do
-        [ "$(grep -c 'answers again after its restart' "$work/out")" -ge 2 ] && break
+        [ "$(grep -c 'answers again after its restart' "$work/out")" -ge 2 ] && [ "$(results swap)" -ge 2 ] && break
         sleep 0.1
     done
     sleep 3 # a few more rounds of asking whether the port is empty
@@ -145,11 +157,13 @@ auto)
     wait "$station"
     expect "station after the interrupt: the slow unit's failure" "$?" 6
     check "the interrupt told" grep -q '"type":"note","text":"interrupt: no new units' "$work/out"
-    for name in whole slow; do
+    for name in whole slow second; do
         ended "$name"
+    done
+    for name in whole slow first second; do
         expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
     done
-    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 2
+    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 4
     ;;
 esac
 report
