@@ -78,8 +78,16 @@ ModuleIdentity CUnit::Identity() const {
                           VersionText(m_proxy.m_firmwareVersion), m_search.settingsSupported != 0};
 }
 
-Outcome CUnit::Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup,
-                      std::optional<ModuleIdentity>& after) {
+Outcome CUnit::OutcomeOf(ResultCode code, bool written) const {
+    Outcome outcome;
+    outcome.code = code;
+    // A command's report is its last box; success shows in its final status.
+    outcome.text = code == RESULT_OK ? m_host.LastLowerText() : m_host.LastBoxText();
+    outcome.exitStatus = ExitStatusOf(code, written);
+    return outcome;
+}
+
+Outcome CUnit::Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup) {
     if (m_searchedAlone) {
         m_search.preferredPort = *m_searchedAlone + 1; // the reconnection visits this port alone too
     }
@@ -89,15 +97,12 @@ Outcome CUnit::Update(const UpdateImage& image, bool keepSettings, bool continue
     m_search.dspText.clear();
     const ResultCode code = update::RunUpdate(update::UpdateContext{
         m_link, m_proxy, m_search, m_host.Dialog(), image.name, keepSettings ? 1 : 0, std::span(image.bytes)});
-    if (!m_search.dspText.empty()) {
-        after = Identity();
-    }
-    Outcome outcome;
-    outcome.code = code;
-    outcome.text = code == RESULT_OK ? m_host.LastLowerText() : m_host.LastBoxText();
-    outcome.exitStatus = ExitStatusOf(code, m_host.ReachedClear());
+    Outcome outcome = OutcomeOf(code, m_host.ReachedClear());
     outcome.restored = code == RESULT_OK && m_host.ReachedRestore();
-    outcome.reset = m_host.ReachedReset();
+    outcome.resetSent = m_host.ReachedReset();
+    if (!m_search.dspText.empty()) {
+        outcome.after = Identity();
+    }
     return outcome;
 }
 
@@ -107,13 +112,8 @@ Outcome CUnit::Defaults(bool reset) {
     update::ResetReply lastResetReply{};
     const ResultCode code = update::ResetToDefaults(m_link, m_host.Dialog(), lastResetReply);
     m_link.Close();
-    Outcome outcome;
-    outcome.code = code;
-    outcome.text = code == RESULT_OK ? m_host.LastLowerText() : m_host.LastBoxText();
     // "CPRM" is its first command: any failure may have left the settings erased.
-    outcome.exitStatus = ExitStatusOf(code, true);
-    outcome.reset = reset;
-    return outcome;
+    return OutcomeOf(code, true);
 }
 
 Outcome CUnit::NotFound() const {

@@ -19,13 +19,15 @@ struct PortChoice {
     std::string label; // what the events call the port: "COM3", or the device path given
 };
 
-// A command's end as the record and the exit status see it.
+// A unit's end as the record and the exit status see it.
 struct Outcome {
     ResultCode code = RESULT_OK;
     std::string text; // the report's text, or the final status on success
     int exitStatus = 0;
     bool restored = false;
-    bool reset = false; // the module was told to restart
+    bool resetSent = false;                // the module was told to restart
+    std::optional<ModuleIdentity> after;   // the module as the update's own search found it again
+    bool recordLost = false;               // its record line went to standard error instead
 };
 
 // One unit's module operations in this process: the window's own search, update and factory
@@ -39,10 +41,8 @@ public:
     // Quiet: its status texts are not told.
     std::optional<ModuleIdentity> Search(bool quiet = false);
     // The whole update on the module the last search found. A settings question is answered Yes
-    // only with continueWithoutBackup. `after` receives the module's identity when the update's
-    // own search found it again.
-    Outcome Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup,
-                   std::optional<ModuleIdentity>& after);
+    // only with continueWithoutBackup.
+    Outcome Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup);
     // The factory-defaults command on the module the last search found; the reset question is
     // answered Yes only with reset.
     Outcome Defaults(bool reset);
@@ -55,6 +55,8 @@ public:
 private:
     bool SearchPort(int com);
     ModuleIdentity Identity() const;
+    // A command's result as this unit's end: `written` tells whether it came to "CPRM".
+    Outcome OutcomeOf(ResultCode code, bool written) const;
 
     PortChoice m_port;
     std::optional<int> m_searchedAlone; // the port the last search visited alone

@@ -39,17 +39,13 @@ CWriters::CWriters(bool json, bool oneLine) {
     }
 }
 
-UnitEnd RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
+Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
                 const std::string& start, Clock::time_point started) {
-    UnitEnd end;
     Outcome outcome = unit.NotFound();
     if (before) {
-        outcome = job.image != nullptr
-                      ? unit.Update(*job.image, job.keepSettings, job.continueWithoutBackup, end.after)
-                      : unit.Defaults(job.reset);
+        outcome = job.image != nullptr ? unit.Update(*job.image, job.keepSettings, job.continueWithoutBackup)
+                                       : unit.Defaults(job.reset);
     }
-    end.exitStatus = outcome.exitStatus;
-    end.reset = outcome.reset;
 
     Event result = MakeEvent(EVENT_RESULT, unit.Label(), outcome.text);
     result.code = outcome.code;
@@ -62,7 +58,7 @@ UnitEnd RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
         record.start = start;
         record.port = unit.Label();
         record.before = before;
-        record.after = end.after;
+        record.after = outcome.after;
         if (job.image != nullptr) {
             record.fileName = job.image->name;
             record.fileSize = static_cast<std::int64_t>(job.image->bytes.size());
@@ -77,11 +73,11 @@ UnitEnd RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
             // The line is not lost: it goes whole to standard error.
             std::fprintf(stderr, "qamtool: %s: %s; the unit's line:\n%s", job.record->Path().c_str(), problem.c_str(),
                          job.record->Line(record).c_str());
-            end.recordFailed = true;
-            end.exitStatus = std::max(end.exitStatus, STATUS_FILE_REFUSED);
+            outcome.recordLost = true;
+            outcome.exitStatus = std::max(outcome.exitStatus, STATUS_FILE_REFUSED);
         }
     }
-    return end;
+    return outcome;
 }
 
 namespace {
@@ -147,15 +143,15 @@ int RunUnitsAsTheyCome(CUnit& unit, const UnitJob& job, int intervalSeconds) {
         if (previousAfter && module->SameModule(*previousAfter)) {
             unit.Emit(MakeEvent(EVENT_NOTE, unit.Label(), NOTE_ALREADY_DONE));
         } else {
-            const UnitEnd end = RunUnit(unit, job, module, start, started);
+            const Outcome end = RunUnit(unit, job, module, start, started);
             worst = std::max(worst, end.exitStatus);
-            if (end.recordFailed) {
+            if (end.recordLost) {
                 break; // a unit without its record line: take no more
             }
             previousAfter = end.after;
             // A reset that answered all 16 bytes, or a restart slower than the update's own
             // search, leaves the unit silent for a while: that silence is no empty port.
-            if (end.reset && !previousAfter) {
+            if (end.resetSent && !previousAfter) {
                 previousAfter = FindAgain(unit);
             }
         }

@@ -37,16 +37,9 @@ struct UnitJob {
     const CRecordFile* record = nullptr;
 };
 
-struct UnitEnd {
-    int exitStatus = 0;
-    bool recordFailed = false; // its line went to standard error instead
-    bool reset = false;
-    std::optional<ModuleIdentity> after;
-};
-
 // One unit on the module just found (or none found): the update or the factory defaults, its
 // result event and its record line.
-UnitEnd RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
+Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
                 const std::string& start, std::chrono::steady_clock::time_point started);
 
 // The production line on one port until standard input ends (qamtool station --auto): the exit
