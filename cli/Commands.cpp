@@ -105,17 +105,12 @@ int CheckRecord(const Options& options, std::optional<CRecordFile>& record) {
 
 // update and defaults: one unit on the module the search finds.
 int RunOneUnit(const Options& options, const UnitJob& job, const char* interruptNotice) {
-    std::optional<CPortBinding> binding;
-    PortChoice choice;
-    if (options.port) {
-        binding.emplace(*options.port);
-        choice = binding->Choice();
-    }
+    const CPortBinding binding(options.port);
     CWriters writers(options.json, true);
-    CUnit unit(writers.Sink(), choice);
+    CUnit unit(writers.Sink(), binding.Choice());
     const std::string start = NowUtc();
     const Clock::time_point started = Clock::now();
-    const std::optional<ModuleIdentity> before = (!options.port || binding->Ready()) ? unit.Search() : std::nullopt;
+    const std::optional<ModuleIdentity> before = binding.Ready() ? unit.Search() : std::nullopt;
     // From here on the module is written: an interrupt no longer ends the program.
     console::CatchInterrupts(interruptNotice);
     return RunUnit(unit, job, before, start, started).exitStatus;
@@ -145,16 +140,11 @@ int RunPorts(const Options& options) {
 }
 
 int RunIdentify(const Options& options) {
-    std::optional<CPortBinding> binding;
-    PortChoice choice;
-    if (options.port) {
-        binding.emplace(*options.port);
-        choice = binding->Choice();
-    }
+    const CPortBinding binding(options.port);
     CWriters writers(options.json, true);
-    CUnit unit(writers.Sink(), choice);
+    CUnit unit(writers.Sink(), binding.Choice());
     const Clock::time_point started = Clock::now();
-    const std::optional<ModuleIdentity> module = (!options.port || binding->Ready()) ? unit.Search() : std::nullopt;
+    const std::optional<ModuleIdentity> module = binding.Ready() ? unit.Search() : std::nullopt;
     const Outcome outcome = unit.NotFound();
     Event result = MakeEvent(EVENT_RESULT, unit.Label(), module ? std::string("found") : outcome.text);
     result.code = module ? RESULT_OK : outcome.code;
@@ -202,8 +192,7 @@ int RunStationUnit(const Options& options) {
     UpdateImage image;
     image.name = options.file;
     image.bytes.resize(static_cast<std::size_t>(options.imageSize));
-    if (!console::ReadInput(image.bytes) || CheckUpdateImage(image) != RESULT_OK || image.sha256 != options.sha256 ||
-        !options.port) {
+    if (!console::ReadInput(image.bytes) || CheckUpdateImage(image) != RESULT_OK || image.sha256 != options.sha256) {
         std::fprintf(stderr, "qamtool unit: the update image did not come whole from the station\n");
         return STATUS_FILE_REFUSED;
     }
@@ -215,7 +204,7 @@ int RunStationUnit(const Options& options) {
     job.image = &image;
     job.record = record ? &*record : nullptr;
 
-    const CPortBinding binding(*options.port);
+    const CPortBinding binding(options.port);
     PortChoice choice = binding.Choice();
     choice.label = options.label;
     CWriters writers(true, true);

@@ -31,19 +31,22 @@ std::string ResolveDevice(const PortArgument& port);
 // link (/dev/serial/by-id) follows its adapter when it is plugged in again; on Windows "COM<n>".
 std::string UnitPort(const PortArgument& port);
 
-// The port made reachable by the link for this process: a COM number as it is; a device path as
-// COM 1 of a private ports directory (a com1 link to it), removed again at the end.
+// The command's port made reachable by the link for this process: a COM number as it is; a device
+// path as COM 1 of a private ports directory (a com1 link to it), removed again at the end. No port:
+// the window's search.
 class CPortBinding {
 public:
-    explicit CPortBinding(const PortArgument& port);
+    explicit CPortBinding(const std::optional<PortArgument>& port);
     ~CPortBinding();
     CPortBinding(const CPortBinding&) = delete;
     CPortBinding& operator=(const CPortBinding&) = delete;
 
-    bool Ready() const { return m_choice.com.has_value(); }
+    // false when the port given could not be made reachable.
+    bool Ready() const { return !m_given || m_choice.com.has_value(); }
     const PortChoice& Choice() const { return m_choice; }
 
 private:
+    bool m_given;
     PortChoice m_choice;
     std::string m_directory;
 };

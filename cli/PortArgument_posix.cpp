@@ -41,14 +41,17 @@ std::string ResolveDevice(const PortArgument& port) {
     return path.empty() || error ? path : device.string();
 }
 
-CPortBinding::CPortBinding(const PortArgument& port) {
-    m_choice.label = port.label;
-    if (port.com) {
-        m_choice.com = port.com;
+CPortBinding::CPortBinding(const std::optional<PortArgument>& port) : m_given(port.has_value()) {
+    if (!port) {
+        return;
+    }
+    m_choice.label = port->label;
+    if (port->com) {
+        m_choice.com = port->com;
         return;
     }
     m_directory = TemporaryFolder();
-    if (!m_directory.empty() && ::symlink(port.path.c_str(), (m_directory + LINK_NAME).c_str()) == 0) {
+    if (!m_directory.empty() && ::symlink(port->path.c_str(), (m_directory + LINK_NAME).c_str()) == 0) {
         qam::link::SetPortsDirectory(m_directory);
         m_choice.com = 1;
     }

@@ -16,9 +16,11 @@ std::string UnitPort(const PortArgument& port) {
     return port.label;
 }
 
-CPortBinding::CPortBinding(const PortArgument& port) {
-    m_choice.label = port.label;
-    m_choice.com = port.com;
+CPortBinding::CPortBinding(const std::optional<PortArgument>& port) : m_given(port.has_value()) {
+    if (port) {
+        m_choice.label = port->label;
+        m_choice.com = port->com;
+    }
 }
 
 CPortBinding::~CPortBinding() = default;
