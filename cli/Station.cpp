@@ -149,6 +149,11 @@ int RunStation(const Options& options) {
             readers.emplace_back(ReadLines, std::ref(*units[i]), i, std::ref(inbox));
         }
     }
+    const auto takeNoMore = [&units] {
+        for (const auto& unit : units) {
+            unit->CloseInput(); // the units' word to take no more
+        }
+    };
     int interruptsSeen = 0;
     for (std::size_t closed = 0; closed < readers.size();) {
         for (const CInbox::Line& line : inbox.Take(closed)) {
@@ -159,13 +164,14 @@ int RunStation(const Options& options) {
             event->port = labels[line.unit];
             resulted[line.unit] = resulted[line.unit] || event->type == EVENT_RESULT;
             writers.Sink().Emit(*event);
+            if (event->type == EVENT_NOTE && event->text == NOTE_RECORD_LOST) {
+                takeNoMore();
+            }
         }
         if (console::InterruptCount() > interruptsSeen) {
             if (interruptsSeen == 0) {
                 writers.Sink().Emit(MakeEvent(EVENT_NOTE, "", NOTE_INTERRUPTED));
-                for (const auto& unit : units) {
-                    unit->CloseInput(); // the units' word to take no more
-                }
+                takeNoMore();
             }
             interruptsSeen = console::InterruptCount();
         }

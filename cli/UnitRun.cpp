@@ -73,6 +73,7 @@ Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
             // The line is not lost: it goes whole to standard error.
             std::fprintf(stderr, "qamtool: %s: %s; the unit's line:\n%s", job.record->Path().c_str(), problem.c_str(),
                          job.record->Line(record).c_str());
+            unit.Emit(MakeEvent(EVENT_NOTE, unit.Label(), NOTE_RECORD_LOST));
             outcome.recordLost = true;
             outcome.exitStatus = std::max(outcome.exitStatus, STATUS_FILE_REFUSED);
         }

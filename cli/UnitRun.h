@@ -28,6 +28,10 @@ private:
     std::optional<CTerminalView> m_view;
 };
 
+// A unit's note when its record line could not be written: the station then takes no more units.
+inline constexpr const char* NOTE_RECORD_LOST =
+    "the record line could not be written (it went to standard error): no more units are taken";
+
 // What a unit is to get and what becomes of its end.
 struct UnitJob {
     const UpdateImage* image = nullptr; // null: the factory defaults
