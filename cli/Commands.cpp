@@ -186,9 +186,8 @@ int RunDefaults(const Options& options) {
 }
 
 int RunStationUnit(const Options& options) {
-    // The parent alone answers to the terminal's interrupt, and this unit outlives a parent gone.
+    // The parent alone answers to the terminal's interrupt.
     console::IgnoreInterrupts();
-    console::IgnoreBrokenPipe();
     UpdateImage image;
     image.name = options.file;
     image.bytes.resize(static_cast<std::size_t>(options.imageSize));

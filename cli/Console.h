@@ -18,9 +18,9 @@ int OutputWidth();
 // given (a text that lives as long as the program), goes to standard error at once.
 void CatchInterrupts(const char* notice);
 int InterruptCount();
-// A station's unit: the terminal's interrupt is not its business, and a parent that went away
-// must not kill it in the middle of a flash write.
+// A station's unit: the terminal's interrupt is not its business.
 void IgnoreInterrupts();
+// Writes to a reader that went away fail instead of ending the program.
 void IgnoreBrokenPipe();
 
 void KeepAwake(bool awake);

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/ExitStatus.h"
 
 #include <cstdio>
@@ -7,6 +8,8 @@
 
 int main(int argc, char** argv) {
     using namespace qam::cli;
+    // A reader of the output that goes away (| head, a station's parent) must not end a flash write.
+    console::IgnoreBrokenPipe();
     try {
         const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
         if (!parsed.options) {
