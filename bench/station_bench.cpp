@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include <spawn.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -74,7 +74,8 @@ double SlowestBlockRate(const std::vector<sim::TraceEntry>& trace) {
     double slowest = 0;
     for (std::size_t i = 0; i + 2 < trace.size(); ++i) {
         const std::string command(trace[i].bytes.begin(), trace[i].bytes.end());
-        const bool upload = std::find(std::begin(kUploads), std::end(kUploads), command) != std::end(kUploads);
+        const bool upload =
+            std::find(std::begin(kUploads), std::end(kUploads), command) != std::end(kUploads);
         // The command, its "OK", the length word, the data.
         if (upload && i + 3 < trace.size() && trace[i + 3].bytes.size() > 4) {
             const double seconds = static_cast<double>((trace[i + 3].time - trace[i + 2].time).count()) / 1e6;
@@ -94,7 +95,8 @@ Run Station(const std::string& directory, const std::string& file, int units) {
     }
     const std::string record = directory + "/record-" + std::to_string(units) + ".csv";
     const std::string output = directory + "/events-" + std::to_string(units) + ".jsonl";
-    std::vector<std::string> arguments{QAM_QAMTOOL, "station", file, "--ports", ports, "--record", record, "--json"};
+    std::vector<std::string> arguments{QAM_QAMTOOL, "station",  file,   "--ports",
+                                       ports,       "--record", record, "--json"};
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());

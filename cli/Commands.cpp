@@ -43,10 +43,11 @@ std::string ModuleJson(const std::string& port, const ModuleIdentity& module) {
 }
 
 std::string ModuleText(const std::string& port, const ModuleIdentity& module) {
-    const std::string tuner = std::to_string(module.tunerType) + " " + Printable(qam::module::TunerName(module.tunerType));
-    return "port      " + port + "\nDSP       " + Printable(module.dsp) + "\nPLD       " + Printable(module.pld) +
-           "\ntuner     " + tuner + "\nfirmware  " + module.firmware + "\nsettings  " +
-           (module.settingsSupported ? "kept across an update" : "not supported") + "\n";
+    const std::string tuner =
+        std::to_string(module.tunerType) + " " + Printable(qam::module::TunerName(module.tunerType));
+    return "port      " + port + "\nDSP       " + Printable(module.dsp) + "\nPLD       " +
+           Printable(module.pld) + "\ntuner     " + tuner + "\nfirmware  " + module.firmware +
+           "\nsettings  " + (module.settingsSupported ? "kept across an update" : "not supported") + "\n";
 }
 
 std::string PortJson(const qam::link::SerialPort& port) {
@@ -151,7 +152,8 @@ int RunIdentify(const Options& options) {
     result.exitStatus = module ? STATUS_SUCCESS : outcome.exitStatus;
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (module) {
-        writers.Output().Write(options.json ? ModuleJson(unit.Label(), *module) : ModuleText(unit.Label(), *module));
+        writers.Output().Write(options.json ? ModuleJson(unit.Label(), *module)
+                                            : ModuleText(unit.Label(), *module));
     }
     unit.Emit(result);
     return result.exitStatus;
@@ -191,7 +193,8 @@ int RunStationUnit(const Options& options) {
     UpdateImage image;
     image.name = options.file;
     image.bytes.resize(static_cast<std::size_t>(options.imageSize));
-    if (!console::ReadInput(image.bytes) || CheckUpdateImage(image) != RESULT_OK || image.sha256 != options.sha256) {
+    if (!console::ReadInput(image.bytes) || CheckUpdateImage(image) != RESULT_OK ||
+        image.sha256 != options.sha256) {
         std::fprintf(stderr, "qamtool unit: the update image did not come whole from the station\n");
         return STATUS_FILE_REFUSED;
     }

@@ -26,8 +26,8 @@ BOOL WINAPI OnControl(DWORD event) {
     interrupts.fetch_add(1);
     if (interruptNotice != nullptr) {
         DWORD written = 0;
-        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), interruptNotice, static_cast<DWORD>(std::strlen(interruptNotice)),
-                    &written, nullptr);
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), interruptNotice,
+                    static_cast<DWORD>(std::strlen(interruptNotice)), &written, nullptr);
     }
     return TRUE;
 }

@@ -109,7 +109,8 @@ void CTerminalView::Emit(const Event& event) {
         line.percent = event.percent;
         line.done = event.done;
         line.total = event.total;
-        if (!m_live && event.percent > 0 && event.percent / PLAIN_PROGRESS_STEP != before / PLAIN_PROGRESS_STEP) {
+        if (!m_live && event.percent > 0 &&
+            event.percent / PLAIN_PROGRESS_STEP != before / PLAIN_PROGRESS_STEP) {
             Log(label + Describe(line));
         }
     } else if (event.type == EVENT_BOX) {

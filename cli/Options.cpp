@@ -88,7 +88,23 @@ constexpr Command COMMANDS[] = {
     {UNIT_COMMAND, " port label file size sha256 auto interval record ", false, ""},
 };
 
-enum OptionId { HELP = 'h', JSON = 'j', PROBE = 256, PORT, NO_KEEP, CONTINUE, RESET, PORTS, AUTO, INTERVAL, RECORD, FILE_NAME, SIZE, SHA, LABEL };
+enum OptionId {
+    HELP = 'h',
+    JSON = 'j',
+    PROBE = 256,
+    PORT,
+    NO_KEEP,
+    CONTINUE,
+    RESET,
+    PORTS,
+    AUTO,
+    INTERVAL,
+    RECORD,
+    FILE_NAME,
+    SIZE,
+    SHA,
+    LABEL
+};
 
 constexpr option ALL_OPTIONS[] = {
     {"help", no_argument, nullptr, HELP},
@@ -109,8 +125,8 @@ constexpr option ALL_OPTIONS[] = {
 };
 
 ParsedCommandLine Refuse(const std::string& command, const std::string& message) {
-    std::fprintf(stderr, "%s%s%s: %s\nTry '%s%s%s --help'.\n", PROGRAM, command.empty() ? "" : " ", command.c_str(),
-                 message.c_str(), PROGRAM, command.empty() ? "" : " ", command.c_str());
+    std::fprintf(stderr, "%s%s%s: %s\nTry '%s%s%s --help'.\n", PROGRAM, command.empty() ? "" : " ",
+                 command.c_str(), message.c_str(), PROGRAM, command.empty() ? "" : " ", command.c_str());
     return ParsedCommandLine{std::nullopt, STATUS_USAGE};
 }
 
@@ -119,8 +135,7 @@ ParsedCommandLine Help(const char* text) {
     return ParsedCommandLine{std::nullopt, STATUS_SUCCESS};
 }
 
-template <typename Number>
-bool ParseNumber(const char* text, Number& number, Number least, Number most) {
+template <typename Number> bool ParseNumber(const char* text, Number& number, Number least, Number most) {
     const char* end = text + std::strlen(text);
     const auto [stop, problem] = std::from_chars(text, end, number);
     return *text != '\0' && problem == std::errc() && stop == end && number >= least && number <= most;
@@ -163,7 +178,8 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
 
     std::vector<option> accepted;
     for (const option& candidate : ALL_OPTIONS) {
-        if (candidate.val == HELP || std::strstr(command->options, (" " + std::string(candidate.name) + " ").c_str())) {
+        if (candidate.val == HELP ||
+            std::strstr(command->options, (" " + std::string(candidate.name) + " ").c_str())) {
             accepted.push_back(candidate);
         }
     }
@@ -221,7 +237,8 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
             break;
         case INTERVAL:
             if (!ParseNumber(value, options.intervalSeconds, 1, MOST_INTERVAL)) {
-                return Refuse(name, "'" + std::string(value) + "' is no interval: give whole seconds from 1 to " +
+                return Refuse(name, "'" + std::string(value) +
+                                        "' is no interval: give whole seconds from 1 to " +
                                         std::to_string(MOST_INTERVAL));
             }
             break;

@@ -12,8 +12,9 @@ constexpr std::string_view COM_PREFIX = "COM";
 
 std::optional<PortArgument> ParseComPort(std::string_view text) {
     // "COM3" as Windows names it, in any case, or the number alone.
-    if (text.size() > COM_PREFIX.size() && std::equal(COM_PREFIX.begin(), COM_PREFIX.end(), text.begin(),
-                                                      [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); })) {
+    if (text.size() > COM_PREFIX.size() &&
+        std::equal(COM_PREFIX.begin(), COM_PREFIX.end(), text.begin(),
+                   [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); })) {
         text.remove_prefix(COM_PREFIX.size());
     }
     int number = 0;

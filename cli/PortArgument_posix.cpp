@@ -16,7 +16,8 @@ constexpr const char* LINK_NAME = "/com1";
 
 std::string TemporaryFolder() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/qamtool-port-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/qamtool-port-XXXXXX";
     return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 

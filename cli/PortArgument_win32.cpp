@@ -1,6 +1,5 @@
 #include "cli/PortArgument.h"
 
-
 namespace qam::cli {
 
 std::optional<PortArgument> ParsePort(std::string_view text) {

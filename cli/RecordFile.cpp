@@ -45,10 +45,10 @@ std::string Seconds(double seconds) {
 } // namespace
 
 CRecordFile::CRecordFile(std::string path)
-    : m_path(std::move(path)),
-      m_jsonLines(m_path.size() >= JSON_LINES_ENDING.size() &&
-                  m_path.compare(m_path.size() - JSON_LINES_ENDING.size(), JSON_LINES_ENDING.size(),
-                                 JSON_LINES_ENDING) == 0) {}
+    : m_path(std::move(path)), m_jsonLines(m_path.size() >= JSON_LINES_ENDING.size() &&
+                                           m_path.compare(m_path.size() - JSON_LINES_ENDING.size(),
+                                                          JSON_LINES_ENDING.size(), JSON_LINES_ENDING) == 0) {
+}
 
 bool CRecordFile::Check(std::string& problem) const {
     return AppendUnderLock(m_path, m_jsonLines ? "" : CSV_HEADER, "", problem);
@@ -71,10 +71,14 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
         CJsonObject json;
         json.Add("start", record.start).Add("port", Printable(record.port));
         json.Add("dsp_before", part(record.before, dsp)).Add("pld_before", part(record.before, pld));
-        json.Add("tuner_before", part(record.before, tuner)).Add("firmware_before", part(record.before, firmware));
+        json.Add("tuner_before", part(record.before, tuner))
+            .Add("firmware_before", part(record.before, firmware));
         json.Add("dsp_after", part(record.after, dsp)).Add("pld_after", part(record.after, pld));
-        json.Add("tuner_after", part(record.after, tuner)).Add("firmware_after", part(record.after, firmware));
-        json.Add("file", Printable(record.fileName)).Add("size", record.fileSize).Add("sha256", record.sha256);
+        json.Add("tuner_after", part(record.after, tuner))
+            .Add("firmware_after", part(record.after, firmware));
+        json.Add("file", Printable(record.fileName))
+            .Add("size", record.fileSize)
+            .Add("sha256", record.sha256);
         json.Add("code", Code(record.code)).Add("result", text);
         json.Add("settings_restored", record.settingsRestored).Add("seconds", record.seconds);
         return json.Text() + "\n";

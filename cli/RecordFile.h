@@ -63,6 +63,7 @@ private:
 // file (created when missing), appends `text`, behind `header` when the file was empty; false with
 // the reason when the file begins with another header or the write fell short (the file then
 // left as it was).
-bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text, std::string& problem);
+bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text,
+                     std::string& problem);
 
 } // namespace qam::cli

@@ -15,7 +15,8 @@ namespace {
 
 class LockedFile {
 public:
-    explicit LockedFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    explicit LockedFile(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         // Waits for another unit's append, which is one write and a flush.
         m_locked = m_fd >= 0 && ::flock(m_fd, LOCK_EX) == 0;
     }
@@ -42,7 +43,8 @@ bool Fail(std::string& problem, const char* what) {
 
 } // namespace
 
-bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text, std::string& problem) {
+bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text,
+                     std::string& problem) {
     const LockedFile file(path);
     if (!file.Ready()) {
         return Fail(problem, "cannot open and lock it");
@@ -57,7 +59,8 @@ bool AppendUnderLock(const std::string& path, std::string_view header, std::stri
         bytes.insert(0, header);
     } else if (!header.empty()) {
         std::string head(header.size(), '\0');
-        if (::pread(file.Get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || head != header) {
+        if (::pread(file.Get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) ||
+            head != header) {
             problem = "it begins with another header";
             return false;
         }

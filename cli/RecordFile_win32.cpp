@@ -11,8 +11,8 @@ namespace {
 class LockedFile {
 public:
     explicit LockedFile(const std::string& path)
-        : m_file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        : m_file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
         // Waits for another unit's append, which is one write and a flush.
         m_locked = m_file != INVALID_HANDLE_VALUE &&
                    ::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &m_lock) != FALSE;
@@ -50,7 +50,8 @@ bool MoveTo(HANDLE file, LONGLONG position) {
 
 } // namespace
 
-bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text, std::string& problem) {
+bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text,
+                     std::string& problem) {
     const LockedFile file(path);
     if (!file.Ready()) {
         return Fail(problem, "cannot open and lock it");

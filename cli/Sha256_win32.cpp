@@ -37,7 +37,8 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
     const std::unique_ptr<void, HashDestroyer> hash(created);
     std::array<UCHAR, SHA256_BYTES> digest{};
     // Update images are a few hundred kilobytes, far below a ULONG's reach.
-    if (!BCRYPT_SUCCESS(::BCryptHashData(hash.get(), const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(bytes.size()), 0)) ||
+    if (!BCRYPT_SUCCESS(::BCryptHashData(hash.get(), const_cast<PUCHAR>(bytes.data()),
+                                         static_cast<ULONG>(bytes.size()), 0)) ||
         !BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), digest.data(), SHA256_BYTES, 0))) {
         return {};
     }

@@ -24,7 +24,8 @@ constexpr std::size_t READ_PIECE = 4096;
 constexpr const char* NOTE_INTERRUPTED =
     "interrupt: no new units are taken; the units in progress finish first (a kill is not covered)";
 constexpr const char* NOTE_NOT_STARTED = "the unit's process could not be started";
-constexpr const char* NOTE_ENDED = "the unit's process ended without its result: the module's state is unknown";
+constexpr const char* NOTE_ENDED =
+    "the unit's process ended without its result: the module's state is unknown";
 
 // The lines of every unit, as reader threads take them from the pipes.
 class CInbox {
@@ -94,14 +95,15 @@ int RunStation(const Options& options) {
         }
         const auto twice = std::find(devices.begin(), devices.end(), device);
         if (twice != devices.end()) {
-            return Usage("ports " + options.ports[static_cast<std::size_t>(twice - devices.begin())].label + " and " +
-                         port.label + " are the same device " + device);
+            return Usage("ports " + options.ports[static_cast<std::size_t>(twice - devices.begin())].label +
+                         " and " + port.label + " are the same device " + device);
         }
         devices.push_back(device);
     }
     UpdateImage image;
     if (const ResultCode refused = LoadUpdateImage(options.file, image); refused != RESULT_OK) {
-        std::fprintf(stderr, "qamtool station: %s: %s\n", options.file.c_str(), update::ErrorText(refused).c_str());
+        std::fprintf(stderr, "qamtool station: %s: %s\n", options.file.c_str(),
+                     update::ErrorText(refused).c_str());
         return STATUS_FILE_REFUSED;
     }
     if (!options.record.empty()) {
@@ -126,10 +128,12 @@ int RunStation(const Options& options) {
     std::vector<std::unique_ptr<CChildProcess>> units;
     std::vector<bool> started;
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        std::vector<std::string> arguments{UNIT_COMMAND, "--port", UnitPort(options.ports[i]), "--label", labels[i], "--file", image.name,
-                                           "--size", std::to_string(image.bytes.size()), "--sha256", image.sha256};
+        std::vector<std::string> arguments{
+            UNIT_COMMAND, "--port", UnitPort(options.ports[i]),         "--label",  labels[i],   "--file",
+            image.name,   "--size", std::to_string(image.bytes.size()), "--sha256", image.sha256};
         if (options.autoMode) {
-            arguments.insert(arguments.end(), {"--auto", "--interval", std::to_string(options.intervalSeconds)});
+            arguments.insert(arguments.end(),
+                             {"--auto", "--interval", std::to_string(options.intervalSeconds)});
         }
         if (!options.record.empty()) {
             arguments.insert(arguments.end(), {"--record", options.record});
@@ -186,7 +190,8 @@ int RunStation(const Options& options) {
     int worst = STATUS_SUCCESS;
     for (std::size_t i = 0; i < units.size(); ++i) {
         int status = started[i] ? units[i]->Wait() : STATUS_LINK_FAILURE;
-        if (status < STATUS_SUCCESS || status > STATUS_UNKNOWN_STATE || (started[i] && !resulted[i] && !options.autoMode)) {
+        if (status < STATUS_SUCCESS || status > STATUS_UNKNOWN_STATE ||
+            (started[i] && !resulted[i] && !options.autoMode)) {
             writers.Sink().Emit(MakeEvent(EVENT_NOTE, labels[i], NOTE_ENDED));
             status = STATUS_UNKNOWN_STATE;
         }

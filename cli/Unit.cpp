@@ -95,8 +95,9 @@ Outcome CUnit::Update(const UpdateImage& image, bool keepSettings, bool continue
     m_host.SetYesAnswer(continueWithoutBackup);
     m_host.SetSectionLengths(image.sectionLengths);
     m_search.dspText.clear();
-    const ResultCode code = update::RunUpdate(update::UpdateContext{
-        m_link, m_proxy, m_search, m_host.Dialog(), image.name, keepSettings ? 1 : 0, std::span(image.bytes)});
+    const ResultCode code =
+        update::RunUpdate(update::UpdateContext{m_link, m_proxy, m_search, m_host.Dialog(), image.name,
+                                                keepSettings ? 1 : 0, std::span(image.bytes)});
     Outcome outcome = OutcomeOf(code, m_host.ReachedClear());
     outcome.restored = code == RESULT_OK && m_host.ReachedRestore();
     outcome.resetSent = m_host.ReachedReset();

@@ -25,9 +25,9 @@ struct Outcome {
     std::string text; // the report's text, or the final status on success
     int exitStatus = 0;
     bool restored = false;
-    bool resetSent = false;                // the module was told to restart
-    std::optional<ModuleIdentity> after;   // the module as the update's own search found it again
-    bool recordLost = false;               // its record line went to standard error instead
+    bool resetSent = false;              // the module was told to restart
+    std::optional<ModuleIdentity> after; // the module as the update's own search found it again
+    bool recordLost = false;             // its record line went to standard error instead
 };
 
 // One unit's module operations in this process: the window's own search, update and factory

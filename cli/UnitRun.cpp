@@ -71,8 +71,8 @@ Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
         std::string problem;
         if (!job.record->Append(record, problem)) {
             // The line is not lost: it goes whole to standard error.
-            std::fprintf(stderr, "qamtool: %s: %s; the unit's line:\n%s", job.record->Path().c_str(), problem.c_str(),
-                         job.record->Line(record).c_str());
+            std::fprintf(stderr, "qamtool: %s: %s; the unit's line:\n%s", job.record->Path().c_str(),
+                         problem.c_str(), job.record->Line(record).c_str());
             unit.Emit(MakeEvent(EVENT_NOTE, unit.Label(), NOTE_RECORD_LOST));
             outcome.recordLost = true;
             outcome.exitStatus = std::max(outcome.exitStatus, STATUS_FILE_REFUSED);
@@ -98,7 +98,8 @@ std::optional<ModuleIdentity> FindAgain(CUnit& unit) {
 
 // Until the port has been without a module (no device, or no answer) for the interval; false when
 // standard input ended first. A module that answers meanwhile is the unit still there.
-bool WaitUntilEmpty(CUnit& unit, std::chrono::seconds interval, std::optional<ModuleIdentity>& previousAfter) {
+bool WaitUntilEmpty(CUnit& unit, std::chrono::seconds interval,
+                    std::optional<ModuleIdentity>& previousAfter) {
     unit.Emit(MakeEvent(EVENT_NOTE, unit.Label(), NOTE_TAKE_AWAY));
     std::optional<Clock::time_point> emptySince;
     while (!console::InputEnded()) {

@@ -21,7 +21,8 @@ constexpr const char* FIELD_ENDS = "&+\\";
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
            std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+               return std::toupper(static_cast<unsigned char>(a)) ==
+                      std::toupper(static_cast<unsigned char>(b));
            });
 }
 
@@ -55,8 +56,9 @@ std::string SerialNumber(std::string_view instanceId) {
     if (StartsWithNoCase(instanceId, USB_ENUMERATOR)) {
         const std::size_t last = instanceId.rfind('\\');
         const std::string_view part = instanceId.substr(last + 1);
-        return last == USB_ENUMERATOR.size() - 1 || part.find('&') != std::string_view::npos ? std::string()
-                                                                                              : std::string(part);
+        return last == USB_ENUMERATOR.size() - 1 || part.find('&') != std::string_view::npos
+                   ? std::string()
+                   : std::string(part);
     }
     if (StartsWithNoCase(instanceId, FTDI_ENUMERATOR)) {
         const std::size_t plus = instanceId.find('+', instanceId.find('+') + 1);

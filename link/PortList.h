@@ -9,11 +9,11 @@
 namespace qam::link {
 
 struct SerialPort {
-    std::string name;         // Windows "COM3"; Linux the device path, "/dev/ttyUSB0"
-    int com = 0;              // the n of COM n that opens it; 0 when none does
-    std::string byId;         // Linux: its /dev/serial/by-id link, if any
-    std::string description;  // Windows: the friendly name; Linux: the driver's kind of port
-    std::string vendorId;     // USB ids as four hexadecimal digits, where known
+    std::string name;        // Windows "COM3"; Linux the device path, "/dev/ttyUSB0"
+    int com = 0;             // the n of COM n that opens it; 0 when none does
+    std::string byId;        // Linux: its /dev/serial/by-id link, if any
+    std::string description; // Windows: the friendly name; Linux: the driver's kind of port
+    std::string vendorId;    // USB ids as four hexadecimal digits, where known
     std::string productId;
     std::string manufacturer; // where the system knows them
     std::string product;

@@ -72,7 +72,8 @@ struct Device {
 // The USB device above a port's device: the first folder with a vendor id, a few levels up.
 void AddUsbDetails(const fs::path& device, SerialPort& port) {
     fs::path folder = device;
-    for (int level = 0; level <= USB_LEVELS && folder.has_relative_path(); ++level, folder = folder.parent_path()) {
+    for (int level = 0; level <= USB_LEVELS && folder.has_relative_path();
+         ++level, folder = folder.parent_path()) {
         if (fs::exists(folder / "idVendor")) {
             port.vendorId = FirstLine(folder / "idVendor");
             port.productId = FirstLine(folder / "idProduct");
@@ -126,8 +127,9 @@ std::vector<SerialPort> AutomaticOrder() {
     for (const fs::path& link : byId) {
         std::error_code unreadable;
         const std::string target = fs::read_symlink(link, unreadable).filename().string();
-        const auto device = std::find_if(devices.begin(), devices.end(),
-                                         [&](const Device& d) { return !unreadable && d.kernelName == target; });
+        const auto device = std::find_if(devices.begin(), devices.end(), [&](const Device& d) {
+            return !unreadable && d.kernelName == target;
+        });
         if (device != devices.end()) {
             device->port.byId = link.string();
             take(device);
@@ -212,8 +214,9 @@ std::vector<SerialPort> ListSerialPorts() {
         ports.push_back(std::move(port));
     }
     for (SerialPort& device : devices) {
-        const bool linked = std::any_of(ports.begin(), ports.end(),
-                                        [&](const SerialPort& p) { return SameFile(device.name) == SameFile(p.name); });
+        const bool linked = std::any_of(ports.begin(), ports.end(), [&](const SerialPort& p) {
+            return SameFile(device.name) == SameFile(p.name);
+        });
         if (!linked) {
             ports.push_back(std::move(device));
         }

@@ -33,8 +33,8 @@ using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 // A text property of the device; for a list of texts (the hardware ids) its first.
 std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     std::vector<char> text(TEXT_BYTES + 2, '\0');
-    if (!::SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr, reinterpret_cast<BYTE*>(text.data()),
-                                             TEXT_BYTES, nullptr)) {
+    if (!::SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr,
+                                             reinterpret_cast<BYTE*>(text.data()), TEXT_BYTES, nullptr)) {
         return {};
     }
     return text.data();
@@ -44,7 +44,8 @@ std::string TextValue(HKEY key, const char* name) {
     std::vector<char> text(TEXT_BYTES + 1, '\0');
     DWORD size = TEXT_BYTES;
     DWORD type = REG_NONE;
-    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ) {
         return {};
     }
@@ -62,7 +63,8 @@ std::vector<SetupApiRecord> SetupApiPorts() {
     device.cbSize = sizeof device;
     for (DWORD index = 0; ::SetupDiEnumDeviceInfo(set, index, &device); ++index) {
         SetupApiRecord record;
-        if (const UniqueKey key{::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ)};
+        if (const UniqueKey key{
+                ::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ)};
             key.get() != INVALID_HANDLE_VALUE && key) {
             record.portName = TextValue(key.get(), PORT_NAME_VALUE);
         }

@@ -111,8 +111,8 @@ BOOL CUpdaterDialog::OnInitDialog() {
     m_search.portCount = NEW_KEY_PORT_COUNT;
     CRegKey key;
     DWORD disposition = 0;
-    if (key.Create(HKEY_LOCAL_MACHINE, qam::module::SETTINGS_KEY, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &disposition) ==
-        ERROR_SUCCESS) {
+    if (key.Create(HKEY_LOCAL_MACHINE, qam::module::SETTINGS_KEY, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                   &disposition) == ERROR_SUCCESS) {
         if (disposition != REG_CREATED_NEW_KEY) {
             DWORD type = REG_NONE;
             DWORD size = LAST_DIRECTORY_TEXT;

@@ -129,8 +129,7 @@ private:
 
 // The download over the bytes `open` gives (null when the file cannot be opened), so that the
 // file on disk and an image already read take the same steps.
-template <typename OpenSource>
-ResultCode Download(CModuleProxy& proxy, OpenSource&& open) {
+template <typename OpenSource> ResultCode Download(CModuleProxy& proxy, OpenSource&& open) {
     CWaitCursor waitCursor;
     if (proxy.m_statusLine == nullptr || proxy.m_progressBar == nullptr || proxy.m_comDevice == nullptr) {
         return RESULT_NOT_WIRED;

@@ -121,8 +121,8 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
         return cleared;
     }
 
-    const ResultCode downloaded =
-        context.image ? DownloadUpdateImage(proxy, *context.image) : proxy.DownloadUpdateFile(context.updateFilePath);
+    const ResultCode downloaded = context.image ? DownloadUpdateImage(proxy, *context.image)
+                                                : proxy.DownloadUpdateFile(context.updateFilePath);
     if (downloaded != RESULT_OK) {
         return downloaded;
     }

@@ -28,11 +28,12 @@ std::vector<Row> Rows(const std::vector<SerialPort>& ports) {
 
 TEST(PortList, WindowsSourcesMergeIntoOneEntryPerComNameByNumber) {
     const std::vector<qam::link::SetupApiRecord> setupApi{
-        {"COM10", "USB Serial Port (COM10)", "USB\\VID_0403&PID_6001&REV_0600", "USB\\VID_0403&PID_6001\\A600ABCD", "FTDI"},
+        {"COM10", "USB Serial Port (COM10)", "USB\\VID_0403&PID_6001&REV_0600",
+         "USB\\VID_0403&PID_6001\\A600ABCD", "FTDI"},
         {"COM3", "Prolific USB-to-Serial Comm Port (COM3)", "USB\\VID_067B&PID_2303&REV_0300",
          "USB\\VID_067B&PID_2303\\5&2C5C2E0&0&2", "Prolific"},
-        {"COM4", "USB Serial Port (COM4)", "FTDIBUS\\COMPORT&VID_0403&PID_6015", "FTDIBUS\\VID_0403+PID_6015+DN05XYZA\\0000",
-         "FTDI"},
+        {"COM4", "USB Serial Port (COM4)", "FTDIBUS\\COMPORT&VID_0403&PID_6015",
+         "FTDIBUS\\VID_0403+PID_6015+DN05XYZA\\0000", "FTDI"},
         {"LPT1", "Printer Port (LPT1)", "ACPI\\PNP0400", "ACPI\\PNP0400\\1", "(Standard port types)"},
         {"COM1", "Communications Port (COM1)", "ACPI\\PNP0501", "ACPI\\PNP0501\\1", "(Standard port types)"},
     };
@@ -80,14 +81,16 @@ protected:
         fs::create_directory_symlink(target, link);
     }
     static void Write(const fs::path& file, const std::string& text) { std::ofstream(file) << text << "\n"; }
-    void Tty(const std::string& name, const std::string& device, const std::string& bus, const std::string& driver) {
+    void Tty(const std::string& name, const std::string& device, const std::string& bus,
+             const std::string& driver) {
         fs::create_directories(m_root / "sys" / device);
         fs::create_directories(m_root / "sys/bus" / bus / "drivers" / driver);
         Link(m_root / "sys" / device, m_root / "sys/class/tty" / name / "device");
         Link(m_root / "sys/bus" / bus, m_root / "sys" / device / "subsystem");
         Link(m_root / "sys/bus" / bus / "drivers" / driver, m_root / "sys" / device / "driver");
     }
-    void Usb(const std::string& device, const char* vendor, const char* product, const char* maker, const char* serial) {
+    void Usb(const std::string& device, const char* vendor, const char* product, const char* maker,
+             const char* serial) {
         Write(m_root / "sys" / device / "idVendor", vendor);
         Write(m_root / "sys" / device / "idProduct", product);
         Write(m_root / "sys" / device / "manufacturer", maker);
@@ -102,7 +105,8 @@ protected:
 };
 
 TEST_F(FakeSystem, AutomaticOrderIsByIdLinksThenUsbAcmAndRealSerialPortsByNumber) {
-    const std::string byId = (m_root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0").string();
+    const std::string byId =
+        (m_root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0").string();
     const std::vector<Row> expected{
         {Dev("ttyUSB1"), 1, "ftdi_sio", "0403:6001", "FTDI", "A600ABCD", byId},
         {Dev("ttyUSB0"), 2, "pl2303", "067b:2303", "Prolific", "", ""},
