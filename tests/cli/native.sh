@@ -71,7 +71,7 @@ defaults)
     ;;
 faults)
     # A fixed sample of the fault sweep through update --json, every kind before and after "CPRM",
-    # all at once; each unit adds its line to one record.
+    # all at once; each unit adds its line to one record. QAM_PROOF_FULL=1 adds more exchanges.
     declare -A fault=(
         [silent]='kind=Silence command="VDSP" occurrence=0'
         [short]='kind=ShortReply command="RSTA" bytes=2'
@@ -93,6 +93,22 @@ faults)
         [block]='"code":"0x81000003" "exit":6' [cut]='"code":"0x81000002" "exit":6'
         [restore]='"code":"0x81000003" "exit":6'
     )
+    if [ "${QAM_PROOF_FULL:-0}" = 1 ]; then
+        fault+=(
+            [pld]='kind=Silence command="VPLD" occurrence=0' [select]='kind=WrongReply command="c000" reply="NO\r\n"'
+            [erase]='kind=RefuseBlock command="CPLD"' [accepted]='kind=Silence command="UAPD"'
+            [quiet]='kind=Silence command="RST0"' [nuv]='kind=ShortReply command="RST0" bytes=2'
+            [again]='kind=Silence command="VDSP" occurrence=2' [bls]='kind=RefuseBlock command="WBLS"'
+            [commit]='kind=Silence command="ZAll"'
+        )
+        expected+=(
+            [pld]='"code":"0x81000002" "exit":4' [select]='"code":"0x81000003" "exit":5'
+            [erase]='"code":"0x81000003" "exit":6' [accepted]='"code":"0x00000000" "exit":0'
+            [quiet]='"code":"0x81000002" "exit":6' [nuv]='"code":"0x81000003" "exit":6'
+            [again]='"code":"0x81000002" "exit":6' [bls]='"code":"0x81000003" "exit":6'
+            [commit]='"code":"0x81000002" "exit":6'
+        )
+    fi
     declare -A tool
     for name in "${!fault[@]}"; do
         module "$name" "fault ${fault[$name]}"
