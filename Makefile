@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps native windows package check check-native check-windows check-package fuzz check-fuzz proof bench \
-	demo demo-linux clean
+	demo demo-linux demo-station clean
 
 all: native windows
 
@@ -78,6 +78,11 @@ demo: deps build/native/CMakeCache.txt build/windows/CMakeCache.txt
 demo-linux: deps build/package/CMakeCache.txt
 	cmake --build build/package -j$(JOBS) --target qamupdate qamfile qam-module-sim
 	scripts/demo-linux
+
+# qamtool updating four simulated modules at once in this terminal, then its record file.
+demo-station: deps build/native/CMakeCache.txt
+	cmake --build build/native -j$(JOBS) --target qamtool qam-module-sim qamfile
+	scripts/demo-station
 
 clean:
 	rm -rf build

@@ -1,5 +1,6 @@
 #include "framework/posix/ConfigDirectory.h"
 #include "link/Port.h"
+#include "link/PortList.h"
 #include "link/PortsDirectory.h"
 #include "link/PosixLineSettings.h"
 
@@ -24,7 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The user links com<n> to a serial device here; without a configuration directory there is none.
+// The user may link com<n> to a serial device here; without a configuration directory there is none.
 std::string& PortsDirectoryValue() {
     static std::string directory = [] {
         const auto config = fw::posix::ConfigDirectory();
@@ -144,10 +145,10 @@ public:
         if (!posix::BaudRateSpeed(baudRate, speed)) {
             return false;
         }
-        if (PortsDirectory().empty()) {
+        const std::string path = ComDevicePath(port);
+        if (path.empty()) {
             return false;
         }
-        const std::string path = PortsDirectory() + "/com" + std::to_string(port);
         FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (!fd.Valid() || !::isatty(fd.Get())) {
             return false;

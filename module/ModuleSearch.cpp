@@ -44,12 +44,12 @@ constexpr int EVEN_PARITY = 1;
 constexpr int NO_XON_XOFF = 0;
 constexpr int SEARCH_READ_CONSTANT = 10000;
 
-struct TunerName {
+struct TunerReply {
     const char* reply;
     TunerType type;
 };
 
-constexpr std::array<TunerName, 6> TUNER_NAMES{{
+constexpr std::array<TunerReply, 6> TUNER_NAMES{{
     {"MB86A1x ", 0},
     {"STV0299B", 1},
     {"CE6313  ", 2},
@@ -114,12 +114,21 @@ TunerType TunerTypeOf(std::span<const char> reply) {
     if (reply.size() != TUNER_LENGTH) {
         return TUNER_UNKNOWN;
     }
-    for (const TunerName& name : TUNER_NAMES) {
+    for (const TunerReply& name : TUNER_NAMES) {
         if (std::memcmp(reply.data(), name.reply, TUNER_LENGTH) == 0) {
             return name.type;
         }
     }
     return TUNER_UNKNOWN;
+}
+
+std::string_view TunerName(TunerType type) {
+    for (const TunerReply& name : TUNER_NAMES) {
+        if (name.type == type) {
+            return std::string_view(name.reply, TUNER_LENGTH);
+        }
+    }
+    return {};
 }
 
 double ParseFirmwareVersion(std::string_view text) {
@@ -261,6 +270,8 @@ int SearchModule(CComDevice& link, CModuleProxy& proxy, SearchState& state, cons
         }
         proxy.m_firmwareVersion =
             ParseFirmwareVersion(std::string_view(dsp.data() + VERSION_OFFSET, std::strlen(dsp.data() + VERSION_OFFSET)));
+        state.dspText = dsp.data();
+        state.pldText = pld.data();
         state.foundPort = foundPort;
         state.preferredPort = foundPort;
         state.moduleFound = 1;

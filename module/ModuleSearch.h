@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct SearchState {
     int moduleFound = 0;
     int settingsSupported = 0;
     TunerType tunerType = TUNER_UNKNOWN;
+    // The identification texts of the last module found, as the upper status text shows them.
+    std::string dspText;
+    std::string pldText;
 };
 
 namespace qam::module {
@@ -50,6 +54,9 @@ std::uint32_t SyncMaskBit(std::int64_t port);
 // The tuner type named by the 8-byte "VTUN" reply (all 8 bytes compared), TUNER_UNKNOWN for any
 // other reply or one of another size.
 TunerType TunerTypeOf(std::span<const char> reply);
+
+// The 8-byte "VTUN" reply that names this tuner type; empty for TUNER_UNKNOWN.
+std::string_view TunerName(TunerType type);
 
 // The firmware version at the start of text (the DSP identification from its fifth character, up
 // to the cut): leading white space, an optional sign, decimal digits with an optional point and

@@ -4,6 +4,7 @@
 #include "framework/Icon.h"
 #include "framework/PaintDC.h"
 #include "framework/RegKey.h"
+#include "module/SearchSettings.h"
 #include "ui/UpdaterDialogTemplate.h"
 #include "update/ErrorReport.h"
 
@@ -11,14 +12,10 @@
 
 namespace {
 
-constexpr const char* REGISTRY_KEY = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
 constexpr const char* LAST_DIRECTORY_VALUE = "LastNUVDir";
-constexpr const char* PORT_COUNT_VALUE = "LastCOM";
-constexpr const char* PREFERRED_PORT_VALUE = "PrefCOM";
 
-// What the scan uses when the registry has nothing to say.
+// What the scan uses when the key was just created or cannot be had.
 constexpr int NEW_KEY_PORT_COUNT = 4;
-constexpr int MISSING_PORT_COUNT = 32;
 constexpr int DEFAULT_PREFERRED_PORT = 1;
 
 constexpr int NOT_SEARCHED_YET = -2;
@@ -36,17 +33,6 @@ constexpr ToolTip TOOL_TIPS[] = {
     {IDC_UPDATE, "download selected firmware"},
     {IDC_KEEP_SETTINGS, "apply current settings to new firmware"},
 };
-
-// A 32-bit number value; anything else (a text, a value of another size) counts as a failed read.
-bool QueryNumber(const CRegKey& key, const char* name, int& number) {
-    DWORD value = 0;
-    if (key.QueryDWORDValue(name, value) != ERROR_SUCCESS) {
-        return false;
-    }
-    // Stored as given: the scan's own arithmetic copes with any value.
-    number = static_cast<int>(value);
-    return true;
-}
 
 } // namespace
 
@@ -125,8 +111,8 @@ BOOL CUpdaterDialog::OnInitDialog() {
     m_search.portCount = NEW_KEY_PORT_COUNT;
     CRegKey key;
     DWORD disposition = 0;
-    if (key.Create(HKEY_LOCAL_MACHINE, REGISTRY_KEY, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &disposition) ==
-        ERROR_SUCCESS) {
+    if (key.Create(HKEY_LOCAL_MACHINE, qam::module::SETTINGS_KEY, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                   &disposition) == ERROR_SUCCESS) {
         if (disposition != REG_CREATED_NEW_KEY) {
             DWORD type = REG_NONE;
             DWORD size = LAST_DIRECTORY_TEXT;
@@ -136,12 +122,7 @@ BOOL CUpdaterDialog::OnInitDialog() {
             } else {
                 m_lastDirectory.fill('\0');
             }
-            if (!QueryNumber(key, PORT_COUNT_VALUE, m_search.portCount)) {
-                m_search.portCount = MISSING_PORT_COUNT;
-            }
-            if (!QueryNumber(key, PREFERRED_PORT_VALUE, m_search.preferredPort)) {
-                m_search.preferredPort = DEFAULT_PREFERRED_PORT;
-            }
+            qam::module::ReadSearchSettings(key, m_search);
         } else {
             m_search.preferredPort = DEFAULT_PREFERRED_PORT;
         }
@@ -198,12 +179,12 @@ void CUpdaterDialog::ReportError(ResultCode code, std::span<const char> reply, c
 
 void CUpdaterDialog::ShutDown() {
     CRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, REGISTRY_KEY, KEY_WRITE) == ERROR_SUCCESS) {
+    if (key.Open(HKEY_LOCAL_MACHINE, qam::module::SETTINGS_KEY, KEY_WRITE) == ERROR_SUCCESS) {
         const auto length = static_cast<DWORD>(::strnlen(m_lastDirectory.data(), LAST_DIRECTORY_TEXT));
         key.SetValue(LAST_DIRECTORY_VALUE, REG_SZ, m_lastDirectory.data(), length);
         if (m_search.foundPort > 0) {
             const auto port = static_cast<std::uint32_t>(m_search.preferredPort);
-            key.SetValue(PREFERRED_PORT_VALUE, REG_DWORD, &port, sizeof port);
+            key.SetValue(qam::module::PREFERRED_PORT_VALUE, REG_DWORD, &port, sizeof port);
         }
         key.Close();
     }

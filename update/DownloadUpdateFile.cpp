@@ -2,6 +2,8 @@
 #include "framework/WinTypes.h"
 #include "link/ComDevice.h"
 #include "module/ModuleProxy.h"
+#include "update/DownloadUpdateImage.h"
+#include "update/MemorySource.h"
 #include "update/StdioFile.h"
 #include "update/UpdateFileReader.h"
 
@@ -125,14 +127,13 @@ private:
     char m_reply[REPLY_LENGTH + 4] = {};
 };
 
-} // namespace
-
-ResultCode CModuleProxy::DownloadUpdateFile(const std::string& path) {
+// The download over the bytes `open` gives (null when the file cannot be opened), so that the
+// file on disk and an image already read take the same steps.
+template <typename OpenSource> ResultCode Download(CModuleProxy& proxy, OpenSource&& open) {
     CWaitCursor waitCursor;
-    if (m_statusLine == nullptr || m_progressBar == nullptr || m_comDevice == nullptr) {
+    if (proxy.m_statusLine == nullptr || proxy.m_progressBar == nullptr || proxy.m_comDevice == nullptr) {
         return RESULT_NOT_WIRED;
     }
-    const std::string filePath = path;
 
     // The reader starts with its buffer cleared and both names empty.
     ResultCode result = RESULT_OK;
@@ -142,16 +143,32 @@ ResultCode CModuleProxy::DownloadUpdateFile(const std::string& path) {
     } catch (const std::bad_alloc&) {
         result = ERR_NO_MEMORY;
     }
-    CStdioFile file;
-    if (result == RESULT_OK && !file.Open(filePath)) {
+    CByteSource* const source = result == RESULT_OK ? open() : nullptr;
+    if (result == RESULT_OK && source == nullptr) {
         result = ERR_FILE_OPEN;
     }
     if (result == RESULT_OK) {
-        CDownloadSink sink(*m_comDevice, *m_progressBar, *m_statusLine);
-        result = reader->Read(file, sink);
+        CDownloadSink sink(*proxy.m_comDevice, *proxy.m_progressBar, *proxy.m_statusLine);
+        result = reader->Read(*source, sink);
     }
     // A transfer leaves the bar at 100; whatever the result, it goes back to 0.
-    m_progressBar->SendMessage(PBM_SETPOS, 0, 0);
-    file.Close();
+    proxy.m_progressBar->SendMessage(PBM_SETPOS, 0, 0);
     return result;
 }
+
+} // namespace
+
+ResultCode CModuleProxy::DownloadUpdateFile(const std::string& path) {
+    const std::string filePath = path;
+    CStdioFile file;
+    return Download(*this, [&]() -> CByteSource* { return file.Open(filePath) ? &file : nullptr; });
+}
+
+namespace qam::update {
+
+ResultCode DownloadUpdateImage(CModuleProxy& proxy, std::span<const std::uint8_t> image) {
+    CMemorySource source(image);
+    return Download(proxy, [&]() -> CByteSource* { return &source; });
+}
+
+} // namespace qam::update

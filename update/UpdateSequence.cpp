@@ -10,6 +10,7 @@
 #include "module/ChannelBackup.h"
 #include "module/ModuleProxy.h"
 #include "module/ModuleSearch.h"
+#include "update/DownloadUpdateImage.h"
 #include "update/ErrorReport.h"
 #include "update/UpdateFileCheck.h"
 
@@ -23,10 +24,7 @@ namespace {
 
 constexpr const char* TEXT_CHECKING_FILE = "checking update file ...";
 constexpr const char* TEXT_READ_SETTINGS = "read current settings ...";
-constexpr const char* TEXT_CLEAR_SETTINGS = "clear current settings ...";
-constexpr const char* TEXT_RESET = "reset module ...";
 constexpr const char* TEXT_RECONNECT = "reconnect ...";
-constexpr const char* TEXT_RESTORE = "restore settings ...";
 constexpr const char* TEXT_UPDATE_SUCCESSFUL = "Update Successful";
 constexpr const char* TEXT_UPDATE_FAILED = "Update Failed";
 
@@ -89,7 +87,9 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
     // The whole file is read before the module is touched: a file the download would stop in
     // would otherwise leave the module with its settings cleared and a flash area half-written.
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_CHECKING_FILE);
-    if (const ResultCode checked = CheckUpdateFile(context.updateFilePath); checked != RESULT_OK) {
+    const ResultCode checked =
+        context.image ? CheckUpdateImage(*context.image) : CheckUpdateFile(context.updateFilePath);
+    if (checked != RESULT_OK) {
         return checked;
     }
 
@@ -121,7 +121,9 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
         return cleared;
     }
 
-    if (const ResultCode downloaded = proxy.DownloadUpdateFile(context.updateFilePath); downloaded != RESULT_OK) {
+    const ResultCode downloaded = context.image ? DownloadUpdateImage(proxy, *context.image)
+                                                : proxy.DownloadUpdateFile(context.updateFilePath);
+    if (downloaded != RESULT_OK) {
         return downloaded;
     }
 

@@ -3,6 +3,9 @@
 #include "common/ResultCode.h"
 
 #include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 class CComDevice;
@@ -25,7 +28,16 @@ struct UpdateContext {
     const CWnd& dialog;
     const std::string& updateFilePath;
     int keepSettings;
+    // The file's bytes, read once before the run: the check and the download then take these
+    // rather than the file on disk, whose name is still tested. Without an image the file is read.
+    std::optional<std::span<const std::uint8_t>> image = std::nullopt;
 };
+
+// Lower status texts of the steps whose start changes what the module holds; a program that
+// follows the run by its texts (qamtool) tells from them how far it came.
+inline constexpr const char* TEXT_CLEAR_SETTINGS = "clear current settings ...";
+inline constexpr const char* TEXT_RESET = "reset module ...";
+inline constexpr const char* TEXT_RESTORE = "restore settings ...";
 
 // One firmware update from the wait cursor to the end: the window disabled, the file checked, the
 // settings backed up, "CPRM", the download, the reset and its wait, the reconnection, the restore;

@@ -1,0 +1,167 @@
+// qamtool station against 8 simulated modules paced at the line's limit, each a whole update of
+// three sections, set against the same update of one module: the wall time of the eight over that
+// of one, each unit's block transfers against the line rate, and the tool's CPU time (the station
+// and its units, all of qamtool's processes) over the wall time.
+
+#include "tools/module-sim/ModuleSimulator.h"
+#include "update/UpdateFileWriter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace sim = qam::sim;
+
+constexpr int kUnits = 8;
+constexpr double kLineBytesPerSecond = 115200.0 / 11.0;
+constexpr double kWallTarget = 1.10;
+constexpr double kRateTarget = 0.95;
+constexpr double kCpuTarget = 0.05;
+const char* const kUploads[] = {"UPLD", "UAPD", "UAPP"};
+
+qam::update::Bytes Section(std::size_t length, std::uint8_t seed) {
+    qam::update::Bytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 13 + seed);
+    }
+    return bytes;
+}
+
+sim::Scenario Module() {
+    sim::Scenario scenario;
+    scenario.paced = true;
+    scenario.eraseMs = 400;
+    scenario.restartMs = 2000;
+    for (std::size_t channel = 0; channel < 2; ++channel) {
+        scenario.channels[channel].settings = Section(40, static_cast<std::uint8_t>(channel));
+        scenario.channels[channel].bls = Section(16, static_cast<std::uint8_t>(channel + 7));
+    }
+    return scenario;
+}
+
+double ChildrenCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Run {
+    double wall = 0;
+    double cpu = 0;
+    int status = -1;
+    std::vector<double> rates; // each unit's slowest block transfer, bytes per second
+};
+
+// Bytes of a block's data over the time from its length word to its last byte, as the module took them.
+double SlowestBlockRate(const std::vector<sim::TraceEntry>& trace) {
+    double slowest = 0;
+    for (std::size_t i = 0; i + 2 < trace.size(); ++i) {
+        const std::string command(trace[i].bytes.begin(), trace[i].bytes.end());
+        const bool upload =
+            std::find(std::begin(kUploads), std::end(kUploads), command) != std::end(kUploads);
+        // The command, its "OK", the length word, the data.
+        if (upload && i + 3 < trace.size() && trace[i + 3].bytes.size() > 4) {
+            const double seconds = static_cast<double>((trace[i + 3].time - trace[i + 2].time).count()) / 1e6;
+            const double rate = static_cast<double>(trace[i + 3].bytes.size()) / seconds;
+            slowest = slowest == 0 ? rate : std::min(slowest, rate);
+        }
+    }
+    return slowest;
+}
+
+Run Station(const std::string& directory, const std::string& file, int units) {
+    std::vector<std::unique_ptr<sim::ModuleSimulator>> modules;
+    std::string ports;
+    for (int i = 0; i < units; ++i) {
+        modules.push_back(std::make_unique<sim::ModuleSimulator>(Module()));
+        ports += (i == 0 ? "" : ",") + modules.back()->DevicePath();
+    }
+    const std::string record = directory + "/record-" + std::to_string(units) + ".csv";
+    const std::string output = directory + "/events-" + std::to_string(units) + ".jsonl";
+    std::vector<std::string> arguments{QAM_QAMTOOL, "station",  file,   "--ports",
+                                       ports,       "--record", record, "--json"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+    Run run;
+    const double cpuBefore = ChildrenCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    run.wall = std::chrono::duration<double>(Clock::now() - start).count();
+    run.cpu = ChildrenCpuSeconds() - cpuBefore;
+    posix_spawn_file_actions_destroy(&actions);
+    for (const auto& module : modules) {
+        run.rates.push_back(SlowestBlockRate(module->Trace()));
+    }
+    return run;
+}
+
+} // namespace
+
+int main() {
+    char pattern[] = "/tmp/qam-station-bench-XXXXXX";
+    const std::string directory = ::mkdtemp(pattern);
+    const std::string file = directory + "/bench.qam";
+    {
+        qam::update::UpdateFileParts parts;
+        parts.bitFileName = "fpga.bit";
+        parts.dumpFileName = "app.dmp";
+        parts.fpga = qam::update::SectionInput{Section(0x10000, 1), true, std::nullopt};
+        parts.appCode = qam::update::SectionInput{Section(0x10000, 2), true, std::nullopt};
+        parts.appData = qam::update::SectionInput{Section(0x8000, 3), true, std::nullopt};
+        const qam::update::Bytes bytes = qam::update::BuildUpdateFile(parts);
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    const Run one = Station(directory, file, 1);
+    const Run eight = Station(directory, file, kUnits);
+    const double wallRatio = eight.wall / one.wall;
+    const double slowest = *std::min_element(eight.rates.begin(), eight.rates.end()) / kLineBytesPerSecond;
+    const double cpuShare = eight.cpu / eight.wall;
+
+    std::printf("station (paced; sections 64 KiB, 64 KiB, 32 KiB; erase 400 ms, restart 2000 ms)\n");
+    std::printf("  one unit               %8.2f s  (exit %d)\n", one.wall, one.status);
+    std::printf("  %d units at once        %8.2f s  (exit %d)\n", kUnits, eight.wall, eight.status);
+    std::printf("  wall time ratio        %8.3f    (target <= %.2f)%s\n", wallRatio, kWallTarget,
+                wallRatio <= kWallTarget ? "" : "  MISSED");
+    std::printf("  block transfers        ");
+    for (const double rate : eight.rates) {
+        std::printf(" %.3f", rate / kLineBytesPerSecond);
+    }
+    std::printf("  of the line rate (slowest block per unit; target >= %.2f)%s\n", kRateTarget,
+                slowest >= kRateTarget ? "" : "  MISSED");
+    std::printf("  tool CPU               %8.3f s = %.2f %% of wall  (target <= %.0f %%)%s\n", eight.cpu,
+                100 * cpuShare, 100 * kCpuTarget, cpuShare <= kCpuTarget ? "" : "  MISSED");
+
+    std::filesystem::remove_all(directory);
+    return one.status == 0 && eight.status == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}

@@ -1,0 +1,223 @@
+#include "cli/Commands.h"
+
+#include "cli/ExitStatus.h"
+#include "cli/Json.h"
+#include "cli/UnitRun.h"
+#include "link/PortList.h"
+#include "module/ModuleSearch.h"
+#include "update/ErrorReport.h"
+
+#include <cstdio>
+
+namespace qam::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Written from the interrupt handler as it is: a text of its own, not an event.
+constexpr const char* UPDATE_INTERRUPT_NOTICE =
+    "\nqamtool: interrupt: the update goes on to its end, so that the module is not left half-written\n";
+constexpr const char* DEFAULTS_INTERRUPT_NOTICE =
+    "\nqamtool: interrupt: the factory defaults go on to their end\n";
+
+class CNoEvents final : public CEventSink {
+public:
+    void Emit(const Event&) override {}
+};
+
+std::string ModuleJson(const std::string& port, const ModuleIdentity& module) {
+    return CJsonObject()
+               .Add("schema", EVENT_SCHEMA)
+               .Add("time", NowUtc())
+               .Add("port", port)
+               .Add("type", "module")
+               .Add("dsp", Printable(module.dsp))
+               .Add("pld", Printable(module.pld))
+               .Add("tuner", module.tunerType)
+               .Add("tuner_name", Printable(qam::module::TunerName(module.tunerType)))
+               .Add("firmware", module.firmware)
+               .Add("settings", module.settingsSupported)
+               .Text() +
+           "\n";
+}
+
+std::string ModuleText(const std::string& port, const ModuleIdentity& module) {
+    const std::string tuner =
+        std::to_string(module.tunerType) + " " + Printable(qam::module::TunerName(module.tunerType));
+    return "port      " + port + "\nDSP       " + Printable(module.dsp) + "\nPLD       " +
+           Printable(module.pld) + "\ntuner     " + tuner + "\nfirmware  " + module.firmware +
+           "\nsettings  " + (module.settingsSupported ? "kept across an update" : "not supported") + "\n";
+}
+
+std::string PortJson(const qam::link::SerialPort& port) {
+    return CJsonObject()
+               .Add("schema", EVENT_SCHEMA)
+               .Add("time", NowUtc())
+               .Add("port", port.name)
+               .Add("type", "port")
+               .Add("com", port.com)
+               .Add("by_id", port.byId)
+               .Add("description", Printable(port.description))
+               .Add("vendor_id", port.vendorId)
+               .Add("product_id", port.productId)
+               .Add("manufacturer", Printable(port.manufacturer))
+               .Add("product", Printable(port.product))
+               .Add("serial", Printable(port.serialNumber))
+               .Text() +
+           "\n";
+}
+
+std::string PortText(const qam::link::SerialPort& port) {
+    std::string text = port.name;
+    if (port.com > 0 && port.name.rfind("COM", 0) != 0) {
+        text += "  COM" + std::to_string(port.com);
+    }
+    for (const std::string* part : {&port.byId, &port.description, &port.manufacturer, &port.product}) {
+        if (!part->empty()) {
+            text += "  ";
+            text += Printable(*part);
+        }
+    }
+    if (!port.vendorId.empty()) {
+        text += "  " + port.vendorId + ":" + port.productId;
+    }
+    if (!port.serialNumber.empty()) {
+        text += "  serial ";
+        text += Printable(port.serialNumber);
+    }
+    return text + "\n";
+}
+
+// The update file and the record file, both refused before any port is opened.
+int RefusedFile(const Options& options, const std::string& file, const std::string& why) {
+    std::fprintf(stderr, "qamtool %s: %s: %s\n", options.command.c_str(), file.c_str(), why.c_str());
+    return STATUS_FILE_REFUSED;
+}
+
+int CheckRecord(const Options& options, std::optional<CRecordFile>& record) {
+    if (options.record.empty()) {
+        return STATUS_SUCCESS;
+    }
+    record.emplace(options.record);
+    std::string problem;
+    return record->Check(problem) ? STATUS_SUCCESS : RefusedFile(options, options.record, problem);
+}
+
+// update and defaults: one unit on the module the search finds.
+int RunOneUnit(const Options& options, const UnitJob& job, const char* interruptNotice) {
+    const CPortBinding binding(options.port);
+    CWriters writers(options.json, true);
+    CUnit unit(writers.Sink(), binding.Choice());
+    const std::string start = NowUtc();
+    const Clock::time_point started = Clock::now();
+    const std::optional<ModuleIdentity> before = binding.Ready() ? unit.Search() : std::nullopt;
+    // From here on the module is written: an interrupt no longer ends the program.
+    console::CatchInterrupts(interruptNotice);
+    return RunUnit(unit, job, before, start, started).exitStatus;
+}
+
+} // namespace
+
+int RunPorts(const Options& options) {
+    const std::vector<qam::link::SerialPort> ports = qam::link::ListSerialPorts();
+    COutput output;
+    bool answered = false;
+    for (const qam::link::SerialPort& port : ports) {
+        output.Write(options.json ? PortJson(port) : PortText(port));
+        if (!options.probe || port.com <= 0) {
+            continue;
+        }
+        CNoEvents quiet;
+        CUnit unit(quiet, PortChoice{port.com, port.name});
+        if (const auto module = unit.Search()) {
+            answered = true;
+            output.Write(options.json ? ModuleJson(port.name, *module) : ModuleText(port.name, *module));
+        } else if (!options.json) {
+            output.Write("  no module answers\n");
+        }
+    }
+    return options.probe && !answered ? STATUS_NO_MODULE : STATUS_SUCCESS;
+}
+
+int RunIdentify(const Options& options) {
+    const CPortBinding binding(options.port);
+    CWriters writers(options.json, true);
+    CUnit unit(writers.Sink(), binding.Choice());
+    const Clock::time_point started = Clock::now();
+    const std::optional<ModuleIdentity> module = binding.Ready() ? unit.Search() : std::nullopt;
+    const Outcome outcome = unit.NotFound();
+    Event result = MakeEvent(EVENT_RESULT, unit.Label(), module ? std::string("found") : outcome.text);
+    result.code = module ? RESULT_OK : outcome.code;
+    result.exitStatus = module ? STATUS_SUCCESS : outcome.exitStatus;
+    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    if (module) {
+        writers.Output().Write(options.json ? ModuleJson(unit.Label(), *module)
+                                            : ModuleText(unit.Label(), *module));
+    }
+    unit.Emit(result);
+    return result.exitStatus;
+}
+
+int RunUpdate(const Options& options) {
+    UpdateImage image;
+    if (const ResultCode refused = LoadUpdateImage(options.file, image); refused != RESULT_OK) {
+        return RefusedFile(options, options.file, update::ErrorText(refused));
+    }
+    std::optional<CRecordFile> record;
+    if (const int refused = CheckRecord(options, record); refused != STATUS_SUCCESS) {
+        return refused;
+    }
+    UnitJob job;
+    job.image = &image;
+    job.keepSettings = options.keepSettings;
+    job.continueWithoutBackup = options.continueWithoutBackup;
+    job.record = record ? &*record : nullptr;
+    return RunOneUnit(options, job, UPDATE_INTERRUPT_NOTICE);
+}
+
+int RunDefaults(const Options& options) {
+    std::optional<CRecordFile> record;
+    if (const int refused = CheckRecord(options, record); refused != STATUS_SUCCESS) {
+        return refused;
+    }
+    UnitJob job;
+    job.reset = options.reset;
+    job.record = record ? &*record : nullptr;
+    return RunOneUnit(options, job, DEFAULTS_INTERRUPT_NOTICE);
+}
+
+int RunStationUnit(const Options& options) {
+    // The parent alone answers to the terminal's interrupt.
+    console::IgnoreInterrupts();
+    UpdateImage image;
+    image.name = options.file;
+    image.bytes.resize(static_cast<std::size_t>(options.imageSize));
+    if (!console::ReadInput(image.bytes) || CheckUpdateImage(image) != RESULT_OK ||
+        image.sha256 != options.sha256) {
+        std::fprintf(stderr, "qamtool unit: the update image did not come whole from the station\n");
+        return STATUS_FILE_REFUSED;
+    }
+    std::optional<CRecordFile> record;
+    if (!options.record.empty()) {
+        record.emplace(options.record);
+    }
+    UnitJob job;
+    job.image = &image;
+    job.record = record ? &*record : nullptr;
+
+    const CPortBinding binding(options.port);
+    PortChoice choice = binding.Choice();
+    choice.label = options.label;
+    CWriters writers(true, true);
+    CUnit unit(writers.Sink(), choice);
+    if (options.autoMode) {
+        return RunUnitsAsTheyCome(unit, job, options.intervalSeconds);
+    }
+    const std::string start = NowUtc();
+    const Clock::time_point started = Clock::now();
+    const std::optional<ModuleIdentity> before = binding.Ready() ? unit.Search() : std::nullopt;
+    return RunUnit(unit, job, before, start, started).exitStatus;
+}
+
+} // namespace qam::cli

@@ -1,0 +1,23 @@
+#include "cli/ExitStatus.h"
+
+namespace qam::cli {
+
+namespace {
+
+// The high byte of a code names its layer: 0x82 is the update file.
+constexpr ResultCode LAYER_MASK = 0xFF000000;
+constexpr ResultCode FILE_LAYER = 0x82000000;
+
+} // namespace
+
+int ExitStatusOf(ResultCode code, bool written) {
+    if (code == RESULT_OK) {
+        return STATUS_SUCCESS;
+    }
+    if (written) {
+        return STATUS_UNKNOWN_STATE;
+    }
+    return (code & LAYER_MASK) == FILE_LAYER ? STATUS_FILE_REFUSED : STATUS_LINK_FAILURE;
+}
+
+} // namespace qam::cli

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "common/ResultCode.h"
+
+// qamtool's exit statuses, one per class, in order of severity: a station exits with its most
+// severe unit's. No failure ever exits with STATUS_SUCCESS.
+namespace qam::cli {
+
+inline constexpr int STATUS_SUCCESS = 0;
+inline constexpr int STATUS_USAGE = 2; // the command line is wrong; nothing was done
+inline constexpr int STATUS_FILE_REFUSED =
+    3; // the update file or the record file refused, before any module was touched
+inline constexpr int STATUS_NO_MODULE = 4;    // no module answered
+inline constexpr int STATUS_LINK_FAILURE = 5; // the link failed before anything was written to the module
+inline constexpr int STATUS_UNKNOWN_STATE =
+    6; // a failure once the module's settings or flash were being written
+
+// The class of a command's result: `written` tells whether the run had come to its first command
+// that changes the module ("CPRM").
+int ExitStatusOf(ResultCode code, bool written);
+
+} // namespace qam::cli

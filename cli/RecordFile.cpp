@@ -1,0 +1,113 @@
+#include "cli/RecordFile.h"
+
+#include "cli/Json.h"
+
+#include <cstdio>
+#include <iterator>
+
+namespace qam::cli {
+
+namespace {
+
+constexpr std::string_view JSON_LINES_ENDING = ".jsonl";
+constexpr const char* CSV_HEADER =
+    "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,tuner_after,"
+    "firmware_after,file,size,sha256,code,result,settings_restored,seconds\r\n";
+constexpr const char* CODE_FORMAT = "0x%08X";
+
+// RFC 4180: a field holding a comma, a quote or a line end goes in quotes, its quotes doubled.
+std::string Field(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string Code(ResultCode code) {
+    char text[16];
+    std::snprintf(text, sizeof text, CODE_FORMAT, static_cast<unsigned>(code));
+    return text;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+} // namespace
+
+CRecordFile::CRecordFile(std::string path)
+    : m_path(std::move(path)), m_jsonLines(m_path.size() >= JSON_LINES_ENDING.size() &&
+                                           m_path.compare(m_path.size() - JSON_LINES_ENDING.size(),
+                                                          JSON_LINES_ENDING.size(), JSON_LINES_ENDING) == 0) {
+}
+
+bool CRecordFile::Check(std::string& problem) const {
+    return AppendUnderLock(m_path, m_jsonLines ? "" : CSV_HEADER, "", problem);
+}
+
+bool CRecordFile::Append(const UnitRecord& record, std::string& problem) const {
+    return AppendUnderLock(m_path, m_jsonLines ? "" : CSV_HEADER, Line(record), problem);
+}
+
+std::string CRecordFile::Line(const UnitRecord& record) const {
+    const auto part = [](const std::optional<ModuleIdentity>& module, auto field) -> std::string {
+        return module ? field(*module) : std::string();
+    };
+    const auto dsp = [](const ModuleIdentity& m) { return Printable(m.dsp); };
+    const auto pld = [](const ModuleIdentity& m) { return Printable(m.pld); };
+    const auto tuner = [](const ModuleIdentity& m) { return std::to_string(m.tunerType); };
+    const auto firmware = [](const ModuleIdentity& m) { return m.firmware; };
+    const std::string text = Printable(record.text);
+    if (m_jsonLines) {
+        CJsonObject json;
+        json.Add("start", record.start).Add("port", Printable(record.port));
+        json.Add("dsp_before", part(record.before, dsp)).Add("pld_before", part(record.before, pld));
+        json.Add("tuner_before", part(record.before, tuner))
+            .Add("firmware_before", part(record.before, firmware));
+        json.Add("dsp_after", part(record.after, dsp)).Add("pld_after", part(record.after, pld));
+        json.Add("tuner_after", part(record.after, tuner))
+            .Add("firmware_after", part(record.after, firmware));
+        json.Add("file", Printable(record.fileName))
+            .Add("size", record.fileSize)
+            .Add("sha256", record.sha256);
+        json.Add("code", Code(record.code)).Add("result", text);
+        json.Add("settings_restored", record.settingsRestored).Add("seconds", record.seconds);
+        return json.Text() + "\n";
+    }
+    const std::string fields[] = {
+        record.start,
+        Printable(record.port),
+        part(record.before, dsp),
+        part(record.before, pld),
+        part(record.before, tuner),
+        part(record.before, firmware),
+        part(record.after, dsp),
+        part(record.after, pld),
+        part(record.after, tuner),
+        part(record.after, firmware),
+        Printable(record.fileName),
+        record.fileName.empty() ? std::string() : std::to_string(record.fileSize),
+        record.sha256,
+        Code(record.code),
+        text,
+        record.settingsRestored ? "1" : "0",
+        Seconds(record.seconds),
+    };
+    std::string line = Field(fields[0]);
+    for (std::size_t i = 1; i < std::size(fields); ++i) {
+        line += ',';
+        line += Field(fields[i]);
+    }
+    return line + "\r\n";
+}
+
+} // namespace qam::cli

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "common/ResultCode.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qam::cli {
+
+// A module as a search found it.
+struct ModuleIdentity {
+    std::string dsp; // identification texts as the window shows them
+    std::string pld;
+    int tunerType = -1;
+    std::string firmware; // the version read from the DSP identification
+    bool settingsSupported = false;
+
+    bool SameModule(const ModuleIdentity& other) const {
+        return dsp == other.dsp && pld == other.pld && tunerType == other.tunerType;
+    }
+};
+
+// One unit's line of the record file.
+struct UnitRecord {
+    std::string start; // ISO 8601, UTC
+    std::string port;
+    std::optional<ModuleIdentity> before;
+    std::optional<ModuleIdentity> after;
+    std::string fileName;
+    std::int64_t fileSize = 0;
+    std::string sha256;
+    ResultCode code = RESULT_OK;
+    std::string text;
+    bool settingsRestored = false;
+    double seconds = 0;
+};
+
+// The record of units: CSV (RFC 4180, a header line when the file is new) or, for a name ending in
+// ".jsonl", JSON Lines. Every line goes in one write under an exclusive lock of the file, is
+// flushed to disk and is taken back whole if the write fell short, so that the units of a station,
+// each in its own process, can share one file.
+class CRecordFile {
+public:
+    explicit CRecordFile(std::string path);
+
+    // Creates the file when missing and checks that lines can be added: false, with the reason,
+    // when it cannot be written or begins with another header.
+    bool Check(std::string& problem) const;
+    // false, with the reason, when the line could not be written whole (nothing of it stays).
+    bool Append(const UnitRecord& record, std::string& problem) const;
+    std::string Line(const UnitRecord& record) const;
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    bool m_jsonLines;
+};
+
+// The platform's part (RecordFile_posix.cpp, RecordFile_win32.cpp): under an exclusive lock of the
+// file (created when missing), appends `text`, behind `header` when the file was empty; false with
+// the reason when the file begins with another header or the write fell short (the file then
+// left as it was).
+bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text,
+                     std::string& problem);
+
+} // namespace qam::cli

@@ -1,0 +1,128 @@
+#include "cli/Unit.h"
+
+#include "cli/ExitStatus.h"
+#include "framework/RegKey.h"
+#include "link/PortList.h"
+#include "module/SearchSettings.h"
+#include "update/ErrorReport.h"
+#include "update/FactoryDefaults.h"
+#include "update/UpdateSequence.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace qam::cli {
+
+namespace {
+
+constexpr const char* COM_LABEL = "COM%d";
+
+std::string ComLabel(int com) {
+    char label[32];
+    std::snprintf(label, sizeof label, COM_LABEL, com);
+    return label;
+}
+
+std::string VersionText(double version) {
+    char text[32];
+    const auto [end, problem] = std::to_chars(text, text + sizeof text, version);
+    return problem == std::errc() ? std::string(text, end) : std::string();
+}
+
+} // namespace
+
+CUnit::CUnit(CEventSink& sink, PortChoice port) : m_port(std::move(port)), m_host(sink) {
+    m_host.SetPort(m_port.label);
+    m_proxy.m_comDevice = &m_link;
+    m_proxy.m_progressBar = &m_host.ProgressBar();
+    m_proxy.m_statusLine = &m_host.StatusLine();
+}
+
+bool CUnit::SearchPort(int com) {
+    // With a port count of 1 the scan visits the preferred port less one (its one subtraction):
+    // so it visits this port and no other, the update's reconnection too.
+    m_search.portCount = 1;
+    m_search.preferredPort = com + 1;
+    m_searchedAlone = com;
+    return qam::module::SearchModule(m_link, m_proxy, m_search, m_host.Dialog()) != 0;
+}
+
+std::optional<ModuleIdentity> CUnit::Search(bool quiet) {
+    m_host.SetQuiet(quiet);
+    bool found = false;
+    m_searchedAlone.reset();
+    if (m_port.com) {
+        found = SearchPort(*m_port.com);
+    } else {
+        CRegKey key;
+        if (key.Open(HKEY_LOCAL_MACHINE, qam::module::SETTINGS_KEY, KEY_READ) == ERROR_SUCCESS) {
+            qam::module::ReadSearchSettings(key, m_search);
+            found = qam::module::SearchModule(m_link, m_proxy, m_search, m_host.Dialog()) != 0;
+        } else {
+            for (const qam::link::SerialPort& port : qam::link::ListSerialPorts()) {
+                if (port.com > 0 && (found = SearchPort(port.com))) {
+                    break;
+                }
+            }
+        }
+        if (found) {
+            m_host.SetPort(ComLabel(m_search.foundPort));
+        }
+    }
+    m_host.SetQuiet(false);
+    return found ? std::optional(Identity()) : std::nullopt;
+}
+
+ModuleIdentity CUnit::Identity() const {
+    return ModuleIdentity{m_search.dspText, m_search.pldText, m_search.tunerType,
+                          VersionText(m_proxy.m_firmwareVersion), m_search.settingsSupported != 0};
+}
+
+Outcome CUnit::OutcomeOf(ResultCode code, bool written) const {
+    Outcome outcome;
+    outcome.code = code;
+    // A command's report is its last box; success shows in its final status.
+    outcome.text = code == RESULT_OK ? m_host.LastLowerText() : m_host.LastBoxText();
+    outcome.exitStatus = ExitStatusOf(code, written);
+    return outcome;
+}
+
+Outcome CUnit::Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup) {
+    if (m_searchedAlone) {
+        m_search.preferredPort = *m_searchedAlone + 1; // the reconnection visits this port alone too
+    }
+    m_host.BeginRun();
+    m_host.SetYesAnswer(continueWithoutBackup);
+    m_host.SetSectionLengths(image.sectionLengths);
+    m_search.dspText.clear();
+    const ResultCode code =
+        update::RunUpdate(update::UpdateContext{m_link, m_proxy, m_search, m_host.Dialog(), image.name,
+                                                keepSettings ? 1 : 0, std::span(image.bytes)});
+    Outcome outcome = OutcomeOf(code, m_host.ReachedClear());
+    outcome.restored = code == RESULT_OK && m_host.ReachedRestore();
+    outcome.resetSent = m_host.ReachedReset();
+    if (!m_search.dspText.empty()) {
+        outcome.after = Identity();
+    }
+    return outcome;
+}
+
+Outcome CUnit::Defaults(bool reset) {
+    m_host.BeginRun();
+    m_host.SetYesAnswer(reset);
+    update::ResetReply lastResetReply{};
+    const ResultCode code = update::ResetToDefaults(m_link, m_host.Dialog(), lastResetReply);
+    m_link.Close();
+    // "CPRM" is its first command: any failure may have left the settings erased.
+    return OutcomeOf(code, true);
+}
+
+Outcome CUnit::NotFound() const {
+    Outcome outcome;
+    outcome.code = ERR_NO_RESPONSE;
+    outcome.text = m_host.LastUpperText();
+    outcome.exitStatus = STATUS_NO_MODULE;
+    return outcome;
+}
+
+} // namespace qam::cli

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "cli/ConsoleHost.h"
+#include "cli/RecordFile.h"
+#include "cli/UpdateImage.h"
+#include "link/ComDevice.h"
+#include "module/ModuleProxy.h"
+#include "module/ModuleSearch.h"
+
+#include <optional>
+#include <string>
+
+namespace qam::cli {
+
+// How a command's port was given: one COM number (the searches visit it alone), or none (the
+// search runs as the window's does).
+struct PortChoice {
+    std::optional<int> com;
+    std::string label; // what the events call the port: "COM3", or the device path given
+};
+
+// A unit's end as the record and the exit status see it.
+struct Outcome {
+    ResultCode code = RESULT_OK;
+    std::string text; // the report's text, or the final status on success
+    int exitStatus = 0;
+    bool restored = false;
+    bool resetSent = false;              // the module was told to restart
+    std::optional<ModuleIdentity> after; // the module as the update's own search found it again
+    bool recordLost = false;             // its record line went to standard error instead
+};
+
+// One unit's module operations in this process: the window's own search, update and factory
+// defaults, run on the console host's windows through one link, one proxy and one search state.
+class CUnit {
+public:
+    CUnit(CEventSink& sink, PortChoice port);
+
+    // The search: the port alone, or as the window runs it (the window's port count and preferred
+    // port, read only; without them every port the listing reports). The module's identity when found.
+    // Quiet: its status texts are not told.
+    std::optional<ModuleIdentity> Search(bool quiet = false);
+    // The whole update on the module the last search found. A settings question is answered Yes
+    // only with continueWithoutBackup.
+    Outcome Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup);
+    // The factory-defaults command on the module the last search found; the reset question is
+    // answered Yes only with reset.
+    Outcome Defaults(bool reset);
+    // The end of a unit that no module answered for.
+    Outcome NotFound() const;
+
+    void Emit(Event event) { m_host.Emit(std::move(event)); }
+    const std::string& Label() const { return m_host.Port(); }
+
+private:
+    bool SearchPort(int com);
+    ModuleIdentity Identity() const;
+    // A command's result as this unit's end: `written` tells whether it came to "CPRM".
+    Outcome OutcomeOf(ResultCode code, bool written) const;
+
+    PortChoice m_port;
+    std::optional<int> m_searchedAlone; // the port the last search visited alone
+    CConsoleHost m_host;
+    CComDevice m_link;
+    CModuleProxy m_proxy;
+    SearchState m_search;
+};
+
+} // namespace qam::cli

@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# qamtool natively against simulated modules on pseudo-terminals (qam-module-sim), one case per run:
+#   tests/cli/native.sh CASE QAMTOOL SIMULATOR QAMFILE
+case_name=$1 qamtool=$2 simulator=$3 qamfile=$4
+source "$(dirname "$0")/lib.sh"
+
+# [at=PORT] module NAME SCENARIO-LINE...: a module on the port $work/PORT/com1 (PORT: NAME unless
+# given); its state and trace are written when it ends.
+module() {
+    local name=$1 port=$work/${at:-$1}/com1
+    shift
+    mkdir -p "${port%/com1}"
+    scenario "$@" >"$work/$name.scenario"
+    "$simulator" --scenario "$work/$name.scenario" --link "$port" --state-file "$work/$name.state" \
+        --trace-file "$work/$name.trace" >"$work/$name.log" 2>&1 &
+    pids+=($!)
+    eval "pid_$name=$!"
+    for _ in $(seq 100); do [ -L "$port" ] && return; sleep 0.05; done
+}
+# results PORT: how many units the port ended so far.
+results() { grep -c "\"port\":\"$work/$1/com1\",\"type\":\"result\"" "$work/out"; }
+
+# ended NAME: ends the module (which writes its state and trace) by its id.
+ended() {
+    local pid_var=pid_$1
+    kill -TERM "${!pid_var}" && wait "${!pid_var}"
+}
+
+state() { grep -c "^$2\$" "$work/$1.state"; }
+# Every command the tool sent, in order.
+commands() { awk '$2 == ">" { printf "%s ", $4 }' "$work/$1.trace"; }
+result() { grep '"type":"result"' "$1" | grep -o "\"$2\":[^,}]*" | tr '\n' ' '; }
+
+update_file fw.qam
+guard="timeout -k 5 120"
+
+case $case_name in
+bad-input)
+    # Refused before any module is touched: a clear message and the usage or file status.
+    module m
+    run() { $guard "$qamtool" "$@" >"$work/out" 2>"$work/err"; echo $?; }
+    expect "unknown option" "$(run update "$work/fw.qam" --port "$work/m/com1" --bogus)" 2
+    check "its message" grep -q "unknown option '--bogus'" "$work/err"
+    expect "missing file" "$(run update "$work/none.qam" --port "$work/m/com1")" 3
+    check "its message" grep -q "none.qam: Can Not Open File" "$work/err"
+    printf 'garbage' >"$work/bad.qam"
+    expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$work/m/com1")" 3
+    expect "garbage in the port list" "$(run station "$work/fw.qam" --ports "3,x")" 2
+    check "its message" grep -q "'3,x' is no list of ports" "$work/err"
+    ln -s "$work/m/com1" "$work/again"
+    expect "one device twice" "$(run station "$work/fw.qam" --ports "$work/m/com1,$work/again")" 2
+    check "its message" grep -q "are the same device" "$work/err"
+    expect "unwritable record" "$(run update "$work/fw.qam" --port "$work/m/com1" --record "$work/no/such/r.csv")" 3
+    echo "other,header" >"$work/other.csv"
+    expect "record of another header" "$(run station "$work/fw.qam" --ports "$work/m/com1" --record "$work/other.csv")" 3
+    check "its message" grep -q "another header" "$work/err"
+    ended m
+    expect "commands sent to the module" "$(commands m)" ""
+    ;;
+defaults)
+    # The factory defaults: "CPRM" always, "RST0" only with --reset; the question's answer follows the flag.
+    module m
+    $guard "$qamtool" defaults --port "$work/m/com1" --json >"$work/no" 2>&1
+    expect "defaults without --reset" "$?" 0
+    check "the reset question answered No" grep -q '"caption":"Start New Firmware","answer":"No"' "$work/no"
+    $guard "$qamtool" defaults --port "$work/m/com1" --reset >"$work/yes" 2>&1
+    expect "defaults with --reset" "$?" 0
+    check "its final text" grep -q "All Settings Set To Default!" "$work/yes"
+    ended m
+    expect "commands" "$(commands m)" '"VDSP" "VPLD" "VTUN" "CPRM" "VDSP" "VPLD" "VTUN" "CPRM" "RST0" '
+    ;;
+faults)
+    # A fixed sample of the fault sweep through update --json, every kind before and after "CPRM",
+    # all at once; each unit adds its line to one record. QAM_PROOF_FULL=1 adds more exchanges.
+    declare -A fault=(
+        [silent]='kind=Silence command="VDSP" occurrence=0'
+        [short]='kind=ShortReply command="RSTA" bytes=2'
+        [wrong]='kind=WrongReply command="RBLS" reply="XY\r\n"'
+        [refused]='kind=RefuseBlock command="RSTA"'
+        [lost]='kind=HangUp command="RBLS"'
+        [clear]='kind=Silence command="CPRM"'
+        [final]='kind=ShortReply command="UPLD" bytes=2 finalReply=1'
+        [reset]='kind=WrongReply command="RST0" reply="XYZ!"'
+        [block]='kind=RefuseBlock command="UAPP"'
+        [cut]='kind=HangUp command="CAPD"'
+        [restore]='kind=WrongReply command="ZAll" reply="ER\r\n"'
+    )
+    declare -A expected=(
+        [silent]='"code":"0x81000002" "exit":4' [short]='"code":"0x81000003" "exit":5'
+        [wrong]='"code":"0x81000003" "exit":5' [refused]='"code":"0x81000005" "exit":5'
+        [lost]='"code":"0x81000001" "exit":5' [clear]='"code":"0x81000002" "exit":6'
+        [final]='"code":"0x81000003" "exit":6' [reset]='"code":"0x81000003" "exit":6'
+        [block]='"code":"0x81000003" "exit":6' [cut]='"code":"0x81000002" "exit":6'
+        [restore]='"code":"0x81000003" "exit":6'
+    )
+    if [ "${QAM_PROOF_FULL:-0}" = 1 ]; then
+        fault+=(
+            [pld]='kind=Silence command="VPLD" occurrence=0' [select]='kind=WrongReply command="c000" reply="NO\r\n"'
+            [erase]='kind=RefuseBlock command="CPLD"' [accepted]='kind=Silence command="UAPD"'
+            [quiet]='kind=Silence command="RST0"' [nuv]='kind=ShortReply command="RST0" bytes=2'
+            [again]='kind=Silence command="VDSP" occurrence=2' [bls]='kind=RefuseBlock command="WBLS"'
+            [commit]='kind=Silence command="ZAll"'
+        )
+        expected+=(
+            [pld]='"code":"0x81000002" "exit":4' [select]='"code":"0x81000003" "exit":5'
+            [erase]='"code":"0x81000003" "exit":6' [accepted]='"code":"0x00000000" "exit":0'
+            [quiet]='"code":"0x81000002" "exit":6' [nuv]='"code":"0x81000003" "exit":6'
+            [again]='"code":"0x81000002" "exit":6' [bls]='"code":"0x81000003" "exit":6'
+            [commit]='"code":"0x81000002" "exit":6'
+        )
+    fi
+    declare -A tool
+    for name in "${!fault[@]}"; do
+        module "$name" "fault ${fault[$name]}"
+        $guard "$qamtool" update "$work/fw.qam" --port "$work/$name/com1" --record "$work/record.csv" --json \
+            >"$work/$name.out" 2>&1 &
+        tool[$name]=$!
+    done
+    for name in "${!fault[@]}"; do
+        wait "${tool[$name]}"
+        status=$?
+        expect "$name: exit status" "$status" "${expected[$name]##*:}"
+        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)" "${expected[$name]} "
+    done
+    expect "record lines" "$(grep -c '^20' "$work/record.csv")" "${#fault[@]}"
+    expect "record header" "$(grep -c '^start,port,' "$work/record.csv")" 1
+    ;;
+station)
+    # Three ports fail in three ways; the other two finish with success and their records.
+    module good1
+    module good2
+    module lost "fault kind=HangUp command=\"UAPP\" bytes=500"
+    module silent "fault kind=Silence command=\"VDSP\" occurrence=0"
+    module refuses "fault kind=RefuseBlock command=\"UPLD\""
+    ports=$work/good1/com1,$work/lost/com1,$work/silent/com1,$work/refuses/com1,$work/good2/com1
+    $guard "$qamtool" station "$work/fw.qam" --ports "$ports" --record "$work/r.jsonl" --json >"$work/out" 2>&1
+    expect "station: the most severe status" "$?" 6
+    for name in good1 good2; do
+        check "$name: success" grep -q "\"port\":\"$work/$name/com1\",\"type\":\"result\",\"code\":\"0x00000000\"" "$work/out"
+        check "$name: its record" grep -q "\"port\":\"$work/$name/com1\".*\"code\":\"0x00000000\",\"result\":\"Update Successful\",\"settings_restored\":true" "$work/r.jsonl"
+        check "$name: sha256" grep -q "\"sha256\":\"$(sha256sum <"$work/fw.qam" | cut -c1-64)\"" "$work/r.jsonl"
+        ended "$name"
+        expect "$name: written once and restored" "$(state "$name" 'settingsClears 1')$(state "$name" 'commits 2')" 11
+    done
+    expect "record lines" "$(wc -l <"$work/r.jsonl")" 5
+    check "silent: no module" grep -q "\"port\":\"$work/silent/com1\",\"type\":\"result\",\"code\":\"0x81000002\".*\"exit\":4" "$work/out"
+    check "refuses: refused" grep -q "\"port\":\"$work/refuses/com1\",\"type\":\"result\",\"code\":\"0x81000003\".*\"exit\":6" "$work/out"
+    ;;
+auto)
+    # The production line: a unit whose reset answers all 16 bytes and one that restarts slower than
+    # the update's own search are each written once, however long they stay silent afterwards; on a
+    # third port a unit appears, is updated, goes, and the next one is updated in its turn.
+    module whole 'resetReply "NUVs-sixteen-byt"' 'restartMs 3000'
+    module slow 'restartMs 23000'
+    mkdir -p "$work/swap"
+    $guard "$qamtool" station "$work/fw.qam" --ports "$work/whole/com1,$work/slow/com1,$work/swap/com1" --auto \
+        --interval 1 --record "$work/r.csv" --json >"$work/out" 2>&1 &
+    station=$!
+    pids+=("$station")
+    sleep 2
+    at=swap module first
+    for _ in $(seq 300); do [ "$(results swap)" -ge 1 ] && break; sleep 0.1; done
+    ended first
+    # Taken away: the port must be seen empty for the interval before it takes the next.
+    for _ in $(seq 300); do grep -q "\"port\":\"$work/swap/com1\",\"type\":\"note\",\"text\":\"the port is empty" "$work/out" && break; sleep 0.1; done
+    at=swap module second
+    for _ in $(seq 600); do
+        [ "$(grep -c 'answers again after its restart' "$work/out")" -ge 2 ] && [ "$(results swap)" -ge 2 ] && break
+        sleep 0.1
+    done
+    sleep 3 # a few more rounds of asking whether the port is empty
+    kill -INT "$station"
+    wait "$station"
+    expect "station after the interrupt: the slow unit's failure" "$?" 6
+    check "the interrupt told" grep -q '"type":"note","text":"interrupt: no new units' "$work/out"
+    for name in whole slow second; do
+        ended "$name"
+    done
+    for name in whole slow first second; do
+        expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
+    done
+    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 4
+    ;;
+esac
+report
