@@ -4,6 +4,7 @@
 
 #include "tests/support/Kit.h"
 
+#include "link/PortsDirectory.h"
 #include "ui/UpdaterDialog.h"
 
 #include <cstdio>
@@ -212,6 +213,13 @@ std::optional<std::string> StoredSetting(const char* name) {
 #endif
 
 void WindowTest::SetUp() {
+#ifndef _WIN32
+    // A ports directory of the test's own, whose links alone decide: the host's serial devices
+    // never take part.
+    std::filesystem::create_directories(m_dir.Path() / "ports");
+    std::filesystem::create_symlink("/nonexistent", m_dir.Path() / "ports" / "com999");
+    qam::link::SetPortsDirectory((m_dir.Path() / "ports").string());
+#endif
     Desk().Reset();
     ForgetSettings();
     ClearAskedTimeouts();
