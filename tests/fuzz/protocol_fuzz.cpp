@@ -1,5 +1,6 @@
 #include "link/Protocol.h"
 #include "module/ModuleSearch.h"
+#include "ui/VersionTitle.h"
 
 #include <algorithm>
 #include <bit>
@@ -25,7 +26,8 @@ int Int(const std::uint8_t* data) {
 } // namespace
 
 // Input: a byte count received (0 to 4), a capacity, an expected reply length, a preferred port and
-// count, then reply bytes. Properties of the link's and the search's rules for any such input.
+// count, then reply bytes. Properties of the link's, the search's and the title's rules for any
+// such input.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 17) {
         return 0;
@@ -67,5 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TunerType tuner = qam::module::TunerTypeOf(std::span<const char>(text.data(), std::min<std::size_t>(8, text.size())));
     Require(tuner >= -1 && tuner <= 5);
     static_cast<void>(qam::module::ParseFirmwareVersion(text));
+    // A title made from a version text starts as the fallback does and stays within its buffer.
+    const std::optional<std::string> title = qam::ui::TitleFromFileVersion(text);
+    static const std::string prefix = qam::ui::FallbackTitle().substr(0, qam::ui::FallbackTitle().size() - 4);
+    Require(!title || (title->compare(0, prefix.size(), prefix) == 0 && title->size() < 128));
     return 0;
 }

@@ -320,7 +320,7 @@ TEST_P(SweepTest, EveryExchangeFailsAsItsStepSays) {
             EXPECT_EQ(seen.linkOpen, expected.linkOpen);
         }
         if (FailedParts() != failedBefore) {
-            ADD_FAILURE() << "the module's trace:\n" << ::testing::PrintToString(TraceLines(m_sim->Trace()));
+            ADD_FAILURE() << "what the tool sent: " << ::testing::PrintToString(SentLines(m_sim->Trace()));
         }
         m_tally.Record(name, FailedParts() == failedBefore, seen.took, bound);
     }

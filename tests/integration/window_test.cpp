@@ -99,12 +99,6 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
              return order;
          }(),
          ""},
-        {"20 from 20, count 4: one subtraction",
-         [] {
-             StoreSetting("LastCOM", std::uint32_t{4});
-             StoreSetting("PrefCOM", std::uint32_t{20});
-         },
-         Ports(16, 19), ""},
         {"no ports", [] { StoreSetting("LastCOM", std::uint32_t{0}); }, {}, ""},
         {"numbers that are no numbers, a directory one byte too long: the defaults",
          [&] {

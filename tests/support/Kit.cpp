@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <random>
 
 namespace qam::test {
 
@@ -26,14 +25,6 @@ sim::Fault FaultAt(sim::FaultKind kind, int exchange) {
     fault.kind = kind;
     fault.atExchange = exchange;
     return fault;
-}
-
-std::vector<std::string> TraceLines(const std::vector<sim::TraceEntry>& trace, std::size_t from) {
-    std::vector<std::string> lines;
-    for (std::size_t i = from; i < trace.size(); ++i) {
-        lines.push_back(sim::Describe(trace[i]));
-    }
-    return lines;
 }
 
 std::vector<std::string> SentLines(const std::vector<sim::TraceEntry>& trace, std::size_t from) {
@@ -74,24 +65,6 @@ std::vector<std::string> Commands(const std::vector<sim::TraceEntry>& trace, std
         }
     }
     return commands;
-}
-
-TempDir::TempDir() {
-    std::random_device seed;
-    m_path = std::filesystem::temp_directory_path() / ("qam-test-" + std::to_string(seed()) + std::to_string(seed()));
-    std::filesystem::create_directories(m_path);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const update::Bytes& bytes) const {
-    const std::filesystem::path path = m_path / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
 }
 
 update::Bytes SectionData(std::size_t length, std::uint8_t seed) {

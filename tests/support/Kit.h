@@ -7,6 +7,7 @@
 #include "common/Resource.h"
 #include "framework/WaitCursor.h"
 #include "framework/Wnd.h"
+#include "tests/support/Platform.h"
 #include "tests/support/SimulatorControl.h"
 #include "tests/support/TestDesktop.h"
 #include "tests/support/TestTimeouts.h"
@@ -31,26 +32,11 @@ namespace qam::test {
 sim::Fault FaultOn(sim::FaultKind kind, const std::string& command, int occurrence = 1);
 sim::Fault FaultAt(sim::FaultKind kind, int exchange);
 
-// The trace from entry `from` on, one readable line a unit ("> VDSP", "< OK\r\n", "> [len 36]").
-std::vector<std::string> TraceLines(const std::vector<sim::TraceEntry>& trace, std::size_t from = 0);
 // What the tool sent, from entry `from` on: one line a unit, printable bytes as they are, others as
 // \\xHH; a unit longer than 8 bytes (section data) as "[N bytes]".
 std::vector<std::string> SentLines(const std::vector<sim::TraceEntry>& trace, std::size_t from = 0);
 // The first unit of every exchange the module received, from entry `from` on.
 std::vector<std::string> Commands(const std::vector<sim::TraceEntry>& trace, std::size_t from = 0);
-
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-    std::string Write(const std::string& name, const update::Bytes& bytes) const;
-
-private:
-    std::filesystem::path m_path;
-};
 
 // A section's data as it is to be sent: byte i is i * 7 + seed.
 update::Bytes SectionData(std::size_t length, std::uint8_t seed);

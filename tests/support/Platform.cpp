@@ -8,9 +8,29 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <system_error>
 
 namespace qam::test {
+
+TempDir::TempDir() {
+    std::random_device seed;
+    m_path = std::filesystem::temp_directory_path() / ("qam-test-" + std::to_string(seed()) + std::to_string(seed()));
+    std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    const std::filesystem::path path = m_path / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+}
 
 #ifdef _WIN32
 

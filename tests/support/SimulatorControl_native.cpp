@@ -1,15 +1,10 @@
 #include "tests/support/SimulatorControl.h"
 
 #include "link/PortsDirectory.h"
+#include "tests/support/Platform.h"
 #include "tools/module-sim/ModuleSimulator.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <dirent.h>
 #include <string>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace qam::test {
 
@@ -17,47 +12,14 @@ namespace {
 
 constexpr int kSimulatorPort = 3;
 
-// A fresh ports directory for one test, removed again (with whatever links are left in it).
-class TemporaryPortsDirectory {
-public:
-    TemporaryPortsDirectory() {
-        std::string pattern = "/tmp/qam-ports-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        }
-        m_path = pattern;
-        // A link of its own, so that links alone decide even when the simulator's is gone after a
-        // hang-up: the host's serial devices never take part.
-        ::symlink("/nonexistent", (m_path + "/com999").c_str());
-    }
-    ~TemporaryPortsDirectory() {
-        // A test may have linked lines of its own here (silent ports) that outlive this object.
-        if (DIR* dir = ::opendir(m_path.c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                const std::string path = m_path + "/" + entry->d_name;
-                struct stat status {};
-                if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-                    ::unlink(path.c_str());
-                }
-            }
-            ::closedir(dir);
-        }
-        ::rmdir(m_path.c_str());
-    }
-    TemporaryPortsDirectory(const TemporaryPortsDirectory&) = delete;
-    TemporaryPortsDirectory& operator=(const TemporaryPortsDirectory&) = delete;
-
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 class NativeSimulatorControl final : public SimulatorControl {
 public:
     explicit NativeSimulatorControl(const sim::Scenario& scenario)
         : m_previousDirectory(link::PortsDirectory()), m_simulator(scenario) {
         m_simulator.LinkAsPort(m_directory.Path(), kSimulatorPort);
+        // A link of its own, so that links alone decide even when the simulator's is gone after a
+        // hang-up: the host's serial devices never take part.
+        std::filesystem::create_symlink("/nonexistent", m_directory.Path() / "com999");
         link::SetPortsDirectory(m_directory.Path());
     }
 
@@ -71,7 +33,7 @@ public:
 
 private:
     std::string m_previousDirectory;
-    TemporaryPortsDirectory m_directory;
+    TempDir m_directory;
     sim::ModuleSimulator m_simulator;
 };
 

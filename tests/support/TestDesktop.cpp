@@ -94,10 +94,6 @@ void TestDesktop::Hover(HWND control) {
     Windows().PostMessage(control, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
 }
 
-void TestDesktop::Fail(const std::string& what) {
-    ADD_FAILURE() << what;
-}
-
 int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT type) {
     const bool question = (type & 0x0F) != MB_OK;
     int answer = IDOK;
@@ -106,7 +102,7 @@ int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT
         m_answers.pop_front();
         answer = scripted.answer;
         if (scripted.text != text) {
-            Fail("box \"" + std::string(text) + "\" shown where \"" + scripted.text + "\" was expected");
+            ADD_FAILURE() << "box \"" << text << "\" shown where \"" << scripted.text << "\" was expected";
         }
         if (scripted.whileUp) {
             scripted.whileUp();
@@ -114,7 +110,7 @@ int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT
     } else if (const auto standing = m_standing.find(text); standing != m_standing.end()) {
         answer = standing->second;
     } else if (question) {
-        Fail("unexpected question \"" + std::string(text) + "\"");
+        ADD_FAILURE() << "unexpected question \"" << text << "\"";
     }
     const bool enabled = runningDialog != nullptr && headless::Desktop::Instance().WindowOf(runningDialog).enabled;
     boxes.push_back(Box{owner, text, caption, type, answer, enabled});
@@ -177,7 +173,7 @@ bool TestDesktop::ShowFileDialog(fw::OpenFileName& dialog) {
     fileDialogs.push_back(ShownFileDialog{dialog.owner, dialog.title != nullptr ? dialog.title : "", dialog.filter,
                                           dialog.flags, dialog.initialDir != nullptr ? dialog.initialDir : ""});
     if (m_files.empty()) {
-        Fail("unexpected file dialog");
+        ADD_FAILURE() << "unexpected file dialog";
         return false;
     }
     const std::optional<std::string> choice = m_files.front();
@@ -224,7 +220,7 @@ INT_PTR CDialog::DoModal() {
                 return result;
             }
         } catch (...) {
-            desktop.Fail("exception at the window procedure");
+            ADD_FAILURE() << "exception at the window procedure";
         }
         return qam::test::DialogDefault(dialog, message, wParam);
     };
@@ -240,7 +236,7 @@ INT_PTR CDialog::DoModal() {
                 windows.Send(next->hwnd, next->message, next->wParam, next->lParam);
             }
         } else if (!desktop.RunOperatorStep()) {
-            desktop.Fail("the dialog waits for the operator, but no step is left");
+            ADD_FAILURE() << "the dialog waits for the operator, but no step is left";
             m_result = -1;
             break;
         }

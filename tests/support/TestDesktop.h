@@ -125,7 +125,6 @@ public:
     void CloseBox(HWND dialog);
     void Hover(HWND control);
 
-    void Fail(const std::string& what);
     bool RunOperatorStep();
     bool ShowFileDialog(fw::OpenFileName& dialog);
 
