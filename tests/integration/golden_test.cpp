@@ -63,6 +63,27 @@ TEST_F(GoldenTest, StartUpSearchIdentifiesTheModuleAndEnablesItsButtons) {
     EXPECT_TRUE(Desk().boxes.empty());
 }
 
+// A module out of step gets one resynchronisation a scan, of at most four "?": one that never
+// answers them, and one that keeps answering "VDSP" short, are both passed by.
+TEST_F(GoldenTest, SearchResynchronisesOncePerPortWithFourAttempts) {
+    ScopedTimeoutScale fast(1, 40);
+    for (const bool answersSync : {false, true}) {
+        Desk().Reset();
+        sim::Scenario scenario = Module();
+        scenario.sync = answersSync ? sim::SyncMode::AlwaysShort : sim::SyncMode::ShortUntilSync;
+        if (!answersSync) {
+            scenario.faults = {FaultOn(sim::FaultKind::Silence, "?", 0)};
+        }
+        StartModule(scenario);
+        StoreSetting("LastCOM", std::uint32_t{3}); // COM3, then the missing COM1 and COM2
+        CUpdaterDialog dialog;
+        Run(dialog, {[&] { EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).back(), "no Device found !"); }});
+        const std::vector<std::string> sent = answersSync ? std::vector<std::string>{"VDSP", "?", "VDSP"}
+                                                          : std::vector<std::string>{"VDSP", "?", "?", "?", "?"};
+        EXPECT_EQ(SentLines(m_sim->Trace()), sent);
+    }
+}
+
 Timeouts Set(int readConstant) {
     return Timeouts{100, 50, readConstant, 50, 500};
 }
@@ -157,6 +178,7 @@ TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {
 // remembered each time a file is chosen and saved at close with the found port.
 TEST_F(GoldenTest, FileChoiceRemembersTheDirectoryAndAcceptsOnlyQamNames) {
     StartModule(Module());
+    StoreSetting("PrefCOM", std::uint32_t{2}); // the module is found on the next port
     const std::string directory = (m_dir.Path() / "fw").string();
     const std::string other = (m_dir.Path() / "other").string();
     const std::string accepted = (m_dir.Path() / "fw" / "a.qam").string();

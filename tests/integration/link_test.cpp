@@ -40,7 +40,9 @@ protected:
 TEST_F(LinkTest, BlocksGoOutInPiecesAndComeBackWhole) {
     sim::Scenario scenario;
     scenario.blockReceiveLength = 130;
-    scenario.faults = {FaultOn(sim::FaultKind::Silence, "UAPP", 2)};
+    scenario.faults = {FaultOn(sim::FaultKind::Silence, "UAPP", 2), FaultOn(sim::FaultKind::WrongReply, "UAPP", 3)};
+    scenario.faults[1].finalReply = true;
+    scenario.faults[1].reply = sim::ToBytes("OK\r\r");
     Start(scenario);
     std::array<char, 8> reply{};
     const sim::Bytes forty(40, 0x5A);
@@ -48,13 +50,15 @@ TEST_F(LinkTest, BlocksGoOutInPiecesAndComeBackWhole) {
     EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100}));
     // Silence after the command is consent: the length and the data go out all the same.
     EXPECT_EQ(m_link.SendBlock("UAPP", nullptr, 0, reply.data(), 4, nullptr), RESULT_OK);
+    EXPECT_EQ(m_link.SendBlock("UAPP", forty.data(), 1, reply.data(), 4, nullptr), ERR_BAD_RESPONSE) << "a final reply not OK";
     std::array<std::uint8_t, 130> data{};
     int capacity = 130;
     EXPECT_EQ(m_link.ReceiveBlock("RSTA", 4, data.data(), capacity, &m_progress), RESULT_OK);
     EXPECT_EQ(capacity, 130);
     EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100, 0, 50, 99, 100}));
     EXPECT_EQ(SentLines(m_sim->Trace()), (std::vector<std::string>{"UAPP", "(\\x00\\x00\\x00", "[40 bytes]", "UAPP",
-                                                                  "\\x00\\x00\\x00\\x00", "RSTA"}));
+                                                                  "\\x00\\x00\\x00\\x00", "UAPP", "\\x01\\x00\\x00\\x00",
+                                                                  "Z", "RSTA"}));
     EXPECT_TRUE(Desk().boxes.empty());
 }
 

@@ -230,6 +230,7 @@ struct Exit {
     int sleeps;
     int keepSettings = 1;
     bool shortResetWrite = false;
+    bool keepBoxEnabled = true; // as the last search found the module
 };
 
 // Every way an update ends that no fault of a single exchange brings about.
@@ -261,14 +262,14 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
              s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
              s.faults[0].bytes = 4;
          },
-         {}, {"No Response"}, "Update Failed", {"RST0"}, 9},
+         {}, {"No Response"}, "Update Failed", {"RST0"}, 9, 1, false, false},
         {"another tuner after the update: its defaults stay", [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; }, {},
          {TUNER_CHANGED}, "Update Successful", RECONNECT, 9},
         {"no tuner known before or after: restored", [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
          {}, {}, "Update Successful", RESTORE, 9},
         {"settings not supported: no backup, no restore",
-         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "ABC 1.16 A01"; }, {}, {}, "Update Successful",
-         RECONNECT, 9},
+         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01"; }, {}, {}, "Update Successful",
+         RECONNECT, 9, 1, false, false},
         {"keep settings off", [](sim::Scenario&) {}, {}, {}, "Update Successful", RECONNECT, 9, 0},
     };
     for (const Exit& exit : exits) {
@@ -293,6 +294,7 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
                      [&] {
                          ExpectFinished(dialog);
                          EXPECT_FALSE(dialog.m_link.IsOpen());
+                         EXPECT_EQ(Control(dialog, IDC_KEEP_SETTINGS).enabled, exit.keepBoxEnabled);
                      }});
         shortResetWrite = false;
         std::vector<std::string> shown;

@@ -205,6 +205,7 @@ void WindowTest::TearDown() {
 }
 
 void WindowTest::StartModule(const sim::Scenario& scenario) {
+    m_sim.reset(); // the old one hands its ports directory back first
     m_sim = StartSimulator(scenario);
     StoreSetting("LastCOM", std::uint32_t{4});
     StoreSetting("PrefCOM", static_cast<std::uint32_t>(m_sim->Port()));
