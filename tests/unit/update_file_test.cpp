@@ -92,6 +92,12 @@ TEST(UpdateFile, RecordsNamesAndWhatEachSectionSends) {
                                                         "sent 5678901234", "DDAT 'app.dmp'", "sent ", "STOP ''"}));
 }
 
+TEST(UpdateFile, ASectionOfTheWholeBufferIsSent) {
+    Recorder recorder;
+    EXPECT_EQ(Read(File({Section(qam::update::TAG_DPRG, 0, Bytes(0x40000, 7)), STOP}), recorder), RESULT_OK);
+    EXPECT_EQ(recorder.sent.at(0).size(), 0x40000u - 4);
+}
+
 TEST(UpdateFile, ScrambledBodiesUseTheLatestDate) {
     // Two dates: the masked bytes give different keys; only bytes from data offset 12 on change.
     const Bytes dateA{0, 0, 0, 0, 0, 0, 0, 0};
