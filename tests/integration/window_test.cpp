@@ -187,14 +187,47 @@ TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
     EXPECT_EQ(StoredSetting("PrefCOM"), "3");
 }
 
+// A search that found nothing leaves the stored port as it was, even one the window could not read.
 TEST_F(WindowRulesTest, CloseBoxAndShutDownKeepThePreferredPortOfAFailedSearch) {
     StoreSetting("LastCOM", std::uint32_t{2});
-    StoreSetting("PrefCOM", std::uint32_t{7});
+    StoreSetting("PrefCOM", std::string("seven"));
     CUpdaterDialog dialog;
     Desk().Operate([&] { Desk().CloseBox(dialog.m_hWnd); });
     dialog.DoModal();
-    EXPECT_EQ(StoredSetting("PrefCOM"), "7");
+    EXPECT_EQ(StoredSetting("PrefCOM"), "seven");
     EXPECT_EQ(StoredSetting("LastNUVDir"), "");
+}
+
+// How the factory defaults end by the operator's answer and the reset's reply.
+TEST_F(WindowRulesTest, FactoryDefaultsEndAsTheResetAnswers) {
+    struct Row {
+        const char* resetReply;
+        int answer;
+        std::vector<std::string> commands;
+        std::string report; // empty: none
+        std::string status;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"OK\r\n", IDYES, {"CPRM", "RST0"}, "", "All Settings Set To Default!"},
+             {"NUVx", IDYES, {"CPRM", "RST0"}, "Invalid Response [ NUVx ]", "Error: Settings Unknown"},
+             {"NUVs", IDNO, {"CPRM"}, "", "All Settings Set To Default!"}}) {
+        SCOPED_TRACE(row.resetReply);
+        Desk().Reset();
+        sim::Scenario scenario = Module();
+        scenario.resetReply = sim::ToBytes(row.resetReply);
+        StartModule(scenario);
+        Desk().Answer(RESET_QUESTION, row.answer);
+        CUpdaterDialog dialog;
+        std::size_t from = 0;
+        Run(dialog, {[&] {
+                         from = m_sim->Trace().size();
+                         PostDefaults(dialog);
+                     },
+                     [&] { ExpectFinished(dialog); }});
+        EXPECT_EQ(Commands(m_sim->Trace(), from), row.commands);
+        EXPECT_EQ(Desk().boxes.back().text, row.report.empty() ? RESET_QUESTION : row.report);
+        EXPECT_EQ(Lower().back(), row.status);
+    }
 }
 
 struct Exit {
