@@ -77,15 +77,10 @@ sim::Fault Strike(Kind kind, int exchange) {
 
 // What a 4-byte command exchange ends with under the fault: its code and the reply as cut for display.
 std::pair<ResultCode, std::string> ExchangeEnd(Kind kind, const std::string& reply) {
-    switch (kind) {
-    case Kind::Silence:
-    case Kind::HangUp:
+    if (kind == Kind::Silence || kind == Kind::HangUp) {
         return {ERR_NO_RESPONSE, ""};
-    case Kind::ShortReply:
-        return {ERR_BAD_RESPONSE, reply.substr(0, 2)};
-    default:
-        return {ERR_BAD_RESPONSE, "NO"};
     }
+    return {ERR_BAD_RESPONSE, kind == Kind::ShortReply ? reply.substr(0, 2) : "NO"};
 }
 
 std::string OwnText(ResultCode code, const std::string& received) {
@@ -93,16 +88,10 @@ std::string OwnText(ResultCode code, const std::string& received) {
 }
 
 std::string ReportText(ResultCode code, const std::string& replyArea) {
-    switch (code) {
-    case ERR_COM_WRITE:
-        return "Can Not Write To COM";
-    case ERR_NO_RESPONSE:
-        return "No Response";
-    case ERR_BAD_RESPONSE:
-        return "Invalid Response [ " + replyArea + " ]";
-    default:
-        return "Unknown Error";
-    }
+    return code == ERR_COM_WRITE     ? "Can Not Write To COM"
+           : code == ERR_NO_RESPONSE  ? "No Response"
+           : code == ERR_BAD_RESPONSE ? "Invalid Response [ " + replyArea + " ]"
+                                      : "Unknown Error";
 }
 
 struct Expected {

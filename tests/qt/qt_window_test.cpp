@@ -113,15 +113,9 @@ protected:
     }
     static void TearDownTestSuite() { application.reset(); }
 
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "qam-qt-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_home = pattern;
-        ::setenv("XDG_CONFIG_HOME", m_home.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(m_home); }
+    void SetUp() override { ::setenv("XDG_CONFIG_HOME", m_home.Path().c_str(), 1); }
 
-    fs::path SettingsFile() const { return m_home / "qamupdate" / "qamupdate.conf"; }
+    fs::path SettingsFile() const { return m_home.Path() / "qamupdate" / "qamupdate.conf"; }
     std::string Settings() const {
         std::ifstream file(SettingsFile());
         return std::string(std::istreambuf_iterator<char>(file), {});
@@ -152,7 +146,7 @@ protected:
     }
 
     static std::unique_ptr<QApplication> application;
-    fs::path m_home;
+    qam::test::TempDir m_home;
     // Channels with settings (served as 40-byte blocks) to keep across an update.
     std::unique_ptr<qam::test::SimulatorControl> m_module =
         qam::test::StartSimulator(qam::sim::ParseScenario("blockReceiveLength 40"));
@@ -221,7 +215,7 @@ TEST_F(QtWindow, FirstStart_LayoutTextsStatesTipsAndTabOrder_FactoryDefaultsNoTh
 }
 
 TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRefused) {
-    const fs::path updates = m_home / "updates";
+    const fs::path updates = m_home.Path() / "updates";
     fs::create_directories(updates);
     fs::create_directories(SettingsFile().parent_path());
     std::ofstream(SettingsFile()) << "LastNUVDir=" << updates.string() << "\nLastCOM=4\nPrefCOM=3\n";

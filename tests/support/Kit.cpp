@@ -13,8 +13,7 @@
 namespace qam::test {
 
 sim::Fault FaultOn(sim::FaultKind kind, const std::string& command, int occurrence) {
-    sim::Fault fault;
-    fault.kind = kind;
+    sim::Fault fault = FaultAt(kind, 0);
     fault.command = command;
     fault.occurrence = occurrence;
     return fault;
@@ -30,27 +29,16 @@ sim::Fault FaultAt(sim::FaultKind kind, int exchange) {
 std::vector<std::string> SentLines(const std::vector<sim::TraceEntry>& trace, std::size_t from) {
     std::vector<std::string> lines;
     for (std::size_t i = from; i < trace.size(); ++i) {
-        const sim::Bytes& bytes = trace[i].bytes;
-        if (trace[i].direction != sim::Direction::ToModule) {
-            continue;
-        }
-        if (bytes.size() > 8) {
-            char length[32];
-            std::snprintf(length, sizeof length, "[%zu bytes]", bytes.size());
-            lines.emplace_back(length);
-            continue;
-        }
-        std::string line;
-        for (const std::uint8_t byte : bytes) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-            if (byte >= 0x20 && byte < 0x7F) {
-                line.push_back(static_cast<char>(byte));
-            } else {
-                line.append(hex);
+        if (trace[i].direction == sim::Direction::ToModule) {
+            char shown[32];
+            std::string line;
+            for (const std::uint8_t byte : trace[i].bytes) {
+                std::snprintf(shown, sizeof shown, byte >= 0x20 && byte < 0x7F ? "%c" : "\\x%02X", byte);
+                line.append(shown);
             }
+            std::snprintf(shown, sizeof shown, "[%zu bytes]", trace[i].bytes.size());
+            lines.push_back(trace[i].bytes.size() > 8 ? shown : line);
         }
-        lines.push_back(line);
     }
     return lines;
 }

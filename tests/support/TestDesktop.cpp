@@ -351,7 +351,7 @@ bool ShowOpenFileDialog(OpenFileName& dialog) {
 }
 
 std::string ProgramBaseName() {
-    return TestDesktop::Instance().programName;
+    return "QamUpdate";
 }
 
 void EnableVisualStyles() {}

@@ -65,8 +65,7 @@ struct DesktopState {
     bool tipsActive = false;
     std::string shownTip;
 
-    // The program's own file: its base name and version resource.
-    std::string programName = "QamUpdate";
+    // The program's own file's version resource (its base name is "QamUpdate").
     bool versionPresent = true;
     std::string fileVersion = "1, 0, 0, 0";
     DWORD reportedVersionSize = 0; // 0: a plausible small size

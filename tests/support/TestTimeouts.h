@@ -5,8 +5,9 @@
 #include <vector>
 
 // The test builds' time-out seam (TestTimeouts.cpp stands in for link/PortTimeouts.cpp): every
-// time-out set the code asks for is recorded, and the port gets the asked values or, while a
-// test has asked for it, the read multiplier and each total constant scaled down so that long waits end quickly.
+// time-out set the code asks for is recorded, and the port gets the asked values or, while a test
+// has asked for it, the read multiplier and each total constant scaled down, so that long waits
+// end quickly.
 namespace qam::test {
 
 // Every set asked for since the last ClearAskedTimeouts(), in order.

@@ -21,38 +21,29 @@ namespace sim = qam::sim;
 constexpr const char* KEY = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
 constexpr const char* DIRECTORY = "C:\\qam-e2e";
 
-struct Closer {
-    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, Closer>;
-
 // QamUpdate.exe, ended by its handle if a test leaves it running.
 class Program {
 public:
     Program() {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
         std::string command = "ui\\QamUpdate.exe";
-        if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            m_process.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            m_id = info.dwProcessId;
-        }
+        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &m_info);
+        ::CloseHandle(m_info.hThread);
     }
     ~Program() {
-        if (m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT) {
-            ::TerminateProcess(m_process.get(), 1);
-            ::WaitForSingleObject(m_process.get(), 30000);
+        if (!Ended(0)) {
+            ::TerminateProcess(m_info.hProcess, 1);
+            Ended(30000);
         }
+        ::CloseHandle(m_info.hProcess);
     }
-    bool Ended() const { return ::WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0; }
-    HANDLE Process() const { return m_process.get(); }
-    DWORD Id() const { return m_id; }
+    bool Ended(DWORD waitMs = 30000) const { return ::WaitForSingleObject(m_info.hProcess, waitMs) == WAIT_OBJECT_0; }
+    HANDLE Process() const { return m_info.hProcess; }
+    DWORD Id() const { return m_info.dwProcessId; }
 
 private:
-    Handle m_process;
-    DWORD m_id = 0;
+    PROCESS_INFORMATION m_info{};
 };
 
 std::string Text(HWND window) {
