@@ -30,19 +30,6 @@ void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 class FlatReader {
 public:
     explicit FlatReader(std::string_view text) : m_text(text) {}
@@ -122,12 +109,13 @@ private:
                 if (m_at + 4 > m_text.size() || m_text.substr(m_at, 2) != "00") {
                     return std::nullopt;
                 }
-                const int high = HexValue(m_text[m_at + 2]);
-                const int low = HexValue(m_text[m_at + 3]);
-                if (high < 0 || low < 0) {
+                unsigned char byte = 0;
+                const char* first = m_text.data() + m_at + 2;
+                if (const auto [end, problem] = std::from_chars(first, first + 2, byte, 16);
+                    problem != std::errc() || end != first + 2) {
                     return std::nullopt;
                 }
-                out += static_cast<char>(high * 16 + low);
+                out += static_cast<char>(byte);
                 m_at += 4;
                 break;
             }

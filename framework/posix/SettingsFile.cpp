@@ -54,6 +54,16 @@ const std::string* Value(const OpenKey& key, const char* name) {
     return found == key.values.end() ? nullptr : &found->second;
 }
 
+// The value of an open key: ERROR_SUCCESS with `value` set, or why there is none.
+LONG Lookup(HKEY handle, const char* name, const std::string*& value) {
+    const OpenKey* key = Find(handle);
+    if (key == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    value = Value(*key, name);
+    return value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
 // The file's lines; a line without "=" (a comment, say) is no value.
 std::optional<std::vector<std::pair<std::string, std::string>>> Load(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -179,13 +189,9 @@ LONG CRegKey::Open(HKEY, const char*, REGSAM access) {
 }
 
 LONG CRegKey::QueryValue(const char* name, DWORD* type, void* data, DWORD* size) const {
-    const OpenKey* key = Find(m_hKey);
-    if (key == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    const std::string* value = Value(*key, name);
-    if (value == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
+    const std::string* value = nullptr;
+    if (const LONG found = Lookup(m_hKey, name, value); found != ERROR_SUCCESS) {
+        return found;
     }
     if (type != nullptr) {
         *type = REG_SZ;
@@ -206,13 +212,9 @@ LONG CRegKey::QueryValue(const char* name, DWORD* type, void* data, DWORD* size)
 }
 
 LONG CRegKey::QueryDWORDValue(const char* name, DWORD& number) const {
-    const OpenKey* key = Find(m_hKey);
-    if (key == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    const std::string* value = Value(*key, name);
-    if (value == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
+    const std::string* value = nullptr;
+    if (const LONG found = Lookup(m_hKey, name, value); found != ERROR_SUCCESS) {
+        return found;
     }
     const auto parsed = Number(*value);
     if (!parsed) {

@@ -2,6 +2,7 @@
 #include "update/UpdateFileCheck.h"
 #include "update/UpdateFileWriter.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -139,60 +140,35 @@ std::vector<std::string> SplitList(const std::string& text) {
     return items;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::optional<std::array<std::uint8_t, DATE_SIZE>> ParseDate(const std::string& text) {
     if (text.size() != 2 * DATE_SIZE) {
         return std::nullopt;
     }
     std::array<std::uint8_t, DATE_SIZE> date{};
     for (std::size_t i = 0; i < DATE_SIZE; ++i) {
-        const int high = HexDigit(text[2 * i]);
-        const int low = HexDigit(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
+        const char* first = text.data() + 2 * i;
+        const auto [end, problem] = std::from_chars(first, first + 2, date[i], 16);
+        if (problem != std::errc() || end != first + 2) {
             return std::nullopt;
         }
-        date[i] = static_cast<std::uint8_t>(high * 16 + low);
     }
     return date;
 }
 
 // Decimal, or hexadecimal with 0x; the whole text must be the number and fit 32 bits.
 std::optional<std::uint32_t> ParseWord(const std::string& text, bool hexOnly) {
-    std::string digits = text;
-    int base = 10;
+    std::string_view digits = text;
+    int base = hexOnly ? 16 : 10;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits = digits.substr(2);
-        base = 16;
-    } else if (hexOnly) {
+        digits.remove_prefix(2);
         base = 16;
     }
-    if (digits.empty() || digits.size() > (base == 16 ? 8u : 10u)) {
+    std::uint32_t value = 0;
+    const auto [end, problem] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || problem != std::errc() || end != digits.data() + digits.size()) {
         return std::nullopt;
     }
-    std::uint64_t value = 0;
-    for (const char c : digits) {
-        const int digit = HexDigit(c);
-        if (digit < 0 || digit >= base) {
-            return std::nullopt;
-        }
-        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-    }
-    if (value > 0xFFFFFFFFu) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    return value;
 }
 
 std::optional<std::uint32_t> ParseTag(const std::string& name) {
