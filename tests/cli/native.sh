@@ -72,46 +72,34 @@ defaults)
 faults)
     # A fixed sample of the fault sweep through update --json, every kind before and after "CPRM",
     # all at once; each unit adds its line to one record. QAM_PROOF_FULL=1 adds more exchanges.
+    # NAME: fault|code|exit status
     declare -A fault=(
-        [silent]='kind=Silence command="VDSP" occurrence=0'
-        [short]='kind=ShortReply command="RSTA" bytes=2'
-        [wrong]='kind=WrongReply command="RBLS" reply="XY\r\n"'
-        [refused]='kind=RefuseBlock command="RSTA"'
-        [lost]='kind=HangUp command="RBLS"'
-        [clear]='kind=Silence command="CPRM"'
-        [final]='kind=ShortReply command="UPLD" bytes=2 finalReply=1'
-        [reset]='kind=WrongReply command="RST0" reply="XYZ!"'
-        [block]='kind=RefuseBlock command="UAPP"'
-        [cut]='kind=HangUp command="CAPD"'
-        [restore]='kind=WrongReply command="ZAll" reply="ER\r\n"'
+        [silent]='kind=Silence command="VDSP" occurrence=0|0x81000002|4'
+        [short]='kind=ShortReply command="RSTA" bytes=2|0x81000003|5'
+        [wrong]='kind=WrongReply command="RBLS" reply="XY\r\n"|0x81000003|5'
+        [refused]='kind=RefuseBlock command="RSTA"|0x81000005|5'
+        [lost]='kind=HangUp command="RBLS"|0x81000001|5'
+        [clear]='kind=Silence command="CPRM"|0x81000002|6'
+        [final]='kind=ShortReply command="UPLD" bytes=2 finalReply=1|0x81000003|6'
+        [reset]='kind=WrongReply command="RST0" reply="XYZ!"|0x81000003|6'
+        [block]='kind=RefuseBlock command="UAPP"|0x81000003|6'
+        [cut]='kind=HangUp command="CAPD"|0x81000002|6'
+        [restore]='kind=WrongReply command="ZAll" reply="ER\r\n"|0x81000003|6'
     )
-    declare -A expected=(
-        [silent]='"code":"0x81000002" "exit":4' [short]='"code":"0x81000003" "exit":5'
-        [wrong]='"code":"0x81000003" "exit":5' [refused]='"code":"0x81000005" "exit":5'
-        [lost]='"code":"0x81000001" "exit":5' [clear]='"code":"0x81000002" "exit":6'
-        [final]='"code":"0x81000003" "exit":6' [reset]='"code":"0x81000003" "exit":6'
-        [block]='"code":"0x81000003" "exit":6' [cut]='"code":"0x81000002" "exit":6'
-        [restore]='"code":"0x81000003" "exit":6'
+    [ "${QAM_PROOF_FULL:-0}" = 1 ] && fault+=(
+        [pld]='kind=Silence command="VPLD" occurrence=0|0x81000002|4'
+        [select]='kind=WrongReply command="c000" reply="NO\r\n"|0x81000003|5'
+        [erase]='kind=RefuseBlock command="CPLD"|0x81000003|6'
+        [accepted]='kind=Silence command="UAPD"|0x00000000|0'
+        [quiet]='kind=Silence command="RST0"|0x81000002|6'
+        [nuv]='kind=ShortReply command="RST0" bytes=2|0x81000003|6'
+        [again]='kind=Silence command="VDSP" occurrence=2|0x81000002|6'
+        [bls]='kind=RefuseBlock command="WBLS"|0x81000003|6'
+        [commit]='kind=Silence command="ZAll"|0x81000002|6'
     )
-    if [ "${QAM_PROOF_FULL:-0}" = 1 ]; then
-        fault+=(
-            [pld]='kind=Silence command="VPLD" occurrence=0' [select]='kind=WrongReply command="c000" reply="NO\r\n"'
-            [erase]='kind=RefuseBlock command="CPLD"' [accepted]='kind=Silence command="UAPD"'
-            [quiet]='kind=Silence command="RST0"' [nuv]='kind=ShortReply command="RST0" bytes=2'
-            [again]='kind=Silence command="VDSP" occurrence=2' [bls]='kind=RefuseBlock command="WBLS"'
-            [commit]='kind=Silence command="ZAll"'
-        )
-        expected+=(
-            [pld]='"code":"0x81000002" "exit":4' [select]='"code":"0x81000003" "exit":5'
-            [erase]='"code":"0x81000003" "exit":6' [accepted]='"code":"0x00000000" "exit":0'
-            [quiet]='"code":"0x81000002" "exit":6' [nuv]='"code":"0x81000003" "exit":6'
-            [again]='"code":"0x81000002" "exit":6' [bls]='"code":"0x81000003" "exit":6'
-            [commit]='"code":"0x81000002" "exit":6'
-        )
-    fi
     declare -A tool
     for name in "${!fault[@]}"; do
-        module "$name" "fault ${fault[$name]}"
+        module "$name" "fault ${fault[$name]%%|*}"
         $guard "$qamtool" update "$work/fw.qam" --port "$work/$name/com1" --record "$work/record.csv" --json \
             >"$work/$name.out" 2>&1 &
         tool[$name]=$!
@@ -119,8 +107,9 @@ faults)
     for name in "${!fault[@]}"; do
         wait "${tool[$name]}"
         status=$?
-        expect "$name: exit status" "$status" "${expected[$name]##*:}"
-        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)" "${expected[$name]} "
+        IFS="|" read -r _ code wanted <<<"${fault[$name]}"
+        expect "$name: exit status" "$status" "$wanted"
+        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)" "\"code\":\"$code\" \"exit\":$wanted "
     done
     expect "record lines" "$(grep -c '^20' "$work/record.csv")" "${#fault[@]}"
     expect "record header" "$(grep -c '^start,port,' "$work/record.csv")" 1
