@@ -85,21 +85,29 @@ qam_wine() {
 }
 
 # Creates a fresh prefix at $1, starts its persistent server (stderr to $2, where the server's
-# object dumps after a line hang-up go), initialises it, removes every COM link it made and
-# builds the framing shim inside it.
+# object dumps after a line hang-up go, and the first boot's messages), initialises it, removes
+# every COM link it made and builds the framing shim inside it. A failed first boot is tried once
+# more from nothing: it has been seen to fail once on a machine just restarted, and not again.
 qam_wine_prefix_create() {
-    local prefix=$1 serverlog=${2:-/dev/null}
-    rm -rf "$prefix"
-    mkdir -p "$prefix"
-    QAM_WINE_PREFIX_DIR=$prefix
-    qam_wine_env "$prefix"
-    qam_wine_build_pty_shim "$prefix/qam-shim" || return 1
-    # The server must exist before the first Wine process so that it persists for the whole run
-    # and the mount manager, which maps the host's serial devices, runs only this once.
-    wineserver -p 2>>"$serverlog" || return 1
-    QAM_WINE_SERVER_STARTED=1
-    wine cmd /c exit >/dev/null 2>&1 || return 1
-    qam_wine_clear_ports
+    local prefix=$1 serverlog=${2:-/dev/null} attempt
+    for attempt in 1 2; do
+        qam_wine_stop
+        rm -rf "$prefix"
+        mkdir -p "$prefix"
+        QAM_WINE_PREFIX_DIR=$prefix
+        qam_wine_env "$prefix"
+        qam_wine_build_pty_shim "$prefix/qam-shim" || return 1
+        # The server must exist before the first Wine process so that it persists for the whole
+        # run and the mount manager, which maps the host's serial devices, runs only this once.
+        wineserver -p 2>>"$serverlog" || continue
+        QAM_WINE_SERVER_STARTED=1
+        echo "wine.sh: first boot of the prefix, attempt $attempt" >>"$serverlog"
+        if wine cmd /c exit >>"$serverlog" 2>&1; then
+            qam_wine_clear_ports
+            return 0
+        fi
+    done
+    return 1
 }
 
 # The prefix's dosdevices folder.
