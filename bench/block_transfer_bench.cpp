@@ -2,6 +2,7 @@
 // link against the in-process simulator: paced at the line's limit (115200 baud, 11 bits a byte),
 // then unpaced, where the tool's own cost per byte shows.
 
+#include "bench/BenchKit.h"
 #include "framework/Wnd.h"
 #include "framework/headless/Desktop.h"
 #include "link/ComDevice.h"
@@ -22,20 +23,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace bench = qam::bench;
 
 constexpr int kPort = 1;
 constexpr int kSectionLength = 0x40000;
 constexpr int kReceiveLength = 65536;
-constexpr double kLineBytesPerSecond = 115200.0 / 11.0;
 constexpr double kSendTarget = 0.97;
 constexpr double kMiB = 1024.0 * 1024.0;
-
-double CpuSeconds(int who) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Measure {
     double seconds = 0;
@@ -72,14 +66,14 @@ public:
         SetCommandTimeouts(m_device, 20000); // as the download sets them for a section
         Measure measure;
         measure.ok = m_open && m_device.ExecuteCommand("CAPP", 4, reply.data(), 4, false) == RESULT_OK;
-        const double tool = CpuSeconds(RUSAGE_THREAD);
-        const double process = CpuSeconds(RUSAGE_SELF);
+        const double tool = bench::CpuSeconds(RUSAGE_THREAD);
+        const double process = bench::CpuSeconds(RUSAGE_SELF);
         const auto start = Clock::now();
         measure.ok = measure.ok && m_device.SendBlock("UAPP", data.data(), static_cast<int>(data.size()),
                                                       reply.data(), 4, &m_progress) == RESULT_OK;
         measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        measure.toolCpu = CpuSeconds(RUSAGE_THREAD) - tool;
-        measure.processCpu = CpuSeconds(RUSAGE_SELF) - process;
+        measure.toolCpu = bench::CpuSeconds(RUSAGE_THREAD) - tool;
+        measure.processCpu = bench::CpuSeconds(RUSAGE_SELF) - process;
         return measure;
     }
 
@@ -87,15 +81,16 @@ public:
         SetCommandTimeouts(m_device, 5000);
         Measure measure;
         int capacity = static_cast<int>(destination.size());
-        const double tool = CpuSeconds(RUSAGE_THREAD);
-        const double process = CpuSeconds(RUSAGE_SELF);
+        const double tool = bench::CpuSeconds(RUSAGE_THREAD);
+        const double process = bench::CpuSeconds(RUSAGE_SELF);
         const auto start = Clock::now();
-        measure.ok = m_open && m_device.ReceiveBlock("RSTA", 4, destination.data(), capacity, &m_progress) ==
-                                   RESULT_OK &&
-                     capacity == kReceiveLength;
+        measure.ok =
+            m_open &&
+            m_device.ReceiveBlock("RSTA", 4, destination.data(), capacity, &m_progress) == RESULT_OK &&
+            capacity == kReceiveLength;
         measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        measure.toolCpu = CpuSeconds(RUSAGE_THREAD) - tool;
-        measure.processCpu = CpuSeconds(RUSAGE_SELF) - process;
+        measure.toolCpu = bench::CpuSeconds(RUSAGE_THREAD) - tool;
+        measure.processCpu = bench::CpuSeconds(RUSAGE_SELF) - process;
         return measure;
     }
 
@@ -109,10 +104,10 @@ private:
 
 void Report(const char* what, double bytes, const Measure& m, bool paced) {
     const double rate = bytes / m.seconds;
-    std::printf("%-34s %s  %9.0f bytes in %7.3f s  %12.1f B/s", what, m.ok ? "ok    " : "FAILED", bytes, m.seconds,
-                rate);
+    std::printf("%-34s %s  %9.0f bytes in %7.3f s  %12.1f B/s", what, m.ok ? "ok    " : "FAILED", bytes,
+                m.seconds, rate);
     if (paced) {
-        std::printf("  ratio to line %.4f", rate / kLineBytesPerSecond);
+        std::printf("  ratio to line %.4f", rate / bench::LINE_BYTES_PER_SECOND);
     } else {
         std::printf("  CPU s/MiB: tool %.4f, with simulator %.4f", m.toolCpu / (bytes / kMiB),
                     m.processCpu / (bytes / kMiB));
@@ -130,14 +125,16 @@ int main() {
     std::vector<std::uint8_t> destination(kReceiveLength);
     bool ok = true;
 
-    std::printf("block transfers through the link; the line's limit is %.1f B/s (115200 baud, 11 bits a byte)\n",
-                kLineBytesPerSecond);
+    std::printf(
+        "block transfers through the link; the line's limit is %.1f B/s (115200 baud, 11 bits a byte)\n",
+        bench::LINE_BYTES_PER_SECOND);
     {
         Bench paced(true);
         const Measure send = paced.SendSection(section);
         Report("paced SendBlock 262144", kSectionLength, send, true);
-        const double ratio = kSectionLength / send.seconds / kLineBytesPerSecond;
-        std::printf("  SendBlock target ratio >= %.2f: %s\n", kSendTarget, ratio >= kSendTarget ? "met" : "NOT MET");
+        const double ratio = kSectionLength / send.seconds / bench::LINE_BYTES_PER_SECOND;
+        std::printf("  SendBlock target ratio >= %.2f: %s\n", kSendTarget,
+                    ratio >= kSendTarget ? "met" : "NOT MET");
         const Measure receive = paced.ReceiveBlock(destination);
         Report("paced ReceiveBlock 65536", kReceiveLength, receive, true);
         ok = ok && send.ok && receive.ok;
@@ -162,7 +159,8 @@ int main() {
             receive.toolCpu += one.toolCpu;
             receive.processCpu += one.processCpu;
         }
-        Report("unpaced ReceiveBlock 16 x 65536", static_cast<double>(kRounds) * 4 * kReceiveLength, receive, false);
+        Report("unpaced ReceiveBlock 16 x 65536", static_cast<double>(kRounds) * 4 * kReceiveLength, receive,
+               false);
         ok = ok && total.ok && receive.ok;
     }
     return ok ? EXIT_SUCCESS : EXIT_FAILURE;

@@ -3,6 +3,7 @@
 // of one, each unit's block transfers against the line rate, and the tool's CPU time (the station
 // and its units, all of qamtool's processes) over the wall time.
 
+#include "bench/BenchKit.h"
 #include "tools/module-sim/ModuleSimulator.h"
 #include "update/UpdateFileWriter.h"
 
@@ -26,41 +27,14 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace bench = qam::bench;
 namespace sim = qam::sim;
 
 constexpr int kUnits = 8;
-constexpr double kLineBytesPerSecond = 115200.0 / 11.0;
 constexpr double kWallTarget = 1.10;
 constexpr double kRateTarget = 0.95;
 constexpr double kCpuTarget = 0.05;
 const char* const kUploads[] = {"UPLD", "UAPD", "UAPP"};
-
-qam::update::Bytes Section(std::size_t length, std::uint8_t seed) {
-    qam::update::Bytes bytes(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 13 + seed);
-    }
-    return bytes;
-}
-
-sim::Scenario Module() {
-    sim::Scenario scenario;
-    scenario.paced = true;
-    scenario.eraseMs = 400;
-    scenario.restartMs = 2000;
-    for (std::size_t channel = 0; channel < 2; ++channel) {
-        scenario.channels[channel].settings = Section(40, static_cast<std::uint8_t>(channel));
-        scenario.channels[channel].bls = Section(16, static_cast<std::uint8_t>(channel + 7));
-    }
-    return scenario;
-}
-
-double ChildrenCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Run {
     double wall = 0;
@@ -90,7 +64,7 @@ Run Station(const std::string& directory, const std::string& file, int units) {
     std::vector<std::unique_ptr<sim::ModuleSimulator>> modules;
     std::string ports;
     for (int i = 0; i < units; ++i) {
-        modules.push_back(std::make_unique<sim::ModuleSimulator>(Module()));
+        modules.push_back(std::make_unique<sim::ModuleSimulator>(bench::PacedModule()));
         ports += (i == 0 ? "" : ",") + modules.back()->DevicePath();
     }
     const std::string record = directory + "/record-" + std::to_string(units) + ".csv";
@@ -107,7 +81,7 @@ Run Station(const std::string& directory, const std::string& file, int units) {
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
     Run run;
-    const double cpuBefore = ChildrenCpuSeconds();
+    const double cpuBefore = bench::CpuSeconds(RUSAGE_CHILDREN);
     const Clock::time_point start = Clock::now();
     pid_t pid = 0;
     if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
@@ -116,7 +90,7 @@ Run Station(const std::string& directory, const std::string& file, int units) {
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     run.wall = std::chrono::duration<double>(Clock::now() - start).count();
-    run.cpu = ChildrenCpuSeconds() - cpuBefore;
+    run.cpu = bench::CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
     posix_spawn_file_actions_destroy(&actions);
     for (const auto& module : modules) {
         run.rates.push_back(SlowestBlockRate(module->Trace()));
@@ -134,9 +108,9 @@ int main() {
         qam::update::UpdateFileParts parts;
         parts.bitFileName = "fpga.bit";
         parts.dumpFileName = "app.dmp";
-        parts.fpga = qam::update::SectionInput{Section(0x10000, 1), true, std::nullopt};
-        parts.appCode = qam::update::SectionInput{Section(0x10000, 2), true, std::nullopt};
-        parts.appData = qam::update::SectionInput{Section(0x8000, 3), true, std::nullopt};
+        parts.fpga = qam::update::SectionInput{bench::Pattern(0x10000, 1), true, std::nullopt};
+        parts.appCode = qam::update::SectionInput{bench::Pattern(0x10000, 2), true, std::nullopt};
+        parts.appData = qam::update::SectionInput{bench::Pattern(0x8000, 3), true, std::nullopt};
         const qam::update::Bytes bytes = qam::update::BuildUpdateFile(parts);
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -145,7 +119,8 @@ int main() {
     const Run one = Station(directory, file, 1);
     const Run eight = Station(directory, file, kUnits);
     const double wallRatio = eight.wall / one.wall;
-    const double slowest = *std::min_element(eight.rates.begin(), eight.rates.end()) / kLineBytesPerSecond;
+    const double slowest =
+        *std::min_element(eight.rates.begin(), eight.rates.end()) / bench::LINE_BYTES_PER_SECOND;
     const double cpuShare = eight.cpu / eight.wall;
 
     std::printf("station (paced; sections 64 KiB, 64 KiB, 32 KiB; erase 400 ms, restart 2000 ms)\n");
@@ -155,7 +130,7 @@ int main() {
                 wallRatio <= kWallTarget ? "" : "  MISSED");
     std::printf("  block transfers        ");
     for (const double rate : eight.rates) {
-        std::printf(" %.3f", rate / kLineBytesPerSecond);
+        std::printf(" %.3f", rate / bench::LINE_BYTES_PER_SECOND);
     }
     std::printf("  of the line rate (slowest block per unit; target >= %.2f)%s\n", kRateTarget,
                 slowest >= kRateTarget ? "" : "  MISSED");

@@ -4,6 +4,7 @@
 // the line and the module allow; the window's thread CPU and the filter bits' exchanges show
 // what the tool itself costs.
 
+#include "bench/BenchKit.h"
 #include "common/Resource.h"
 #include "framework/headless/Desktop.h"
 #include "link/ComDevice.h"
@@ -34,43 +35,21 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace bench = qam::bench;
 namespace sim = qam::sim;
 
 constexpr int kPort = 1;
-constexpr double kLineBytesPerSecond = 115200.0 / 11.0; // 10,472.7 B/s
-constexpr int kEraseMs = 400;
-constexpr int kRestartMs = 2000;
 constexpr double kResetWaitSeconds = 9.0;
-constexpr double kExchangeWireSeconds = 8.0 / kLineBytesPerSecond; // "p+" out, "OK\r\n" back
+constexpr double kExchangeWireSeconds = 8.0 / bench::LINE_BYTES_PER_SECOND; // "p+" out, "OK\r\n" back
 
 constexpr double kRatioTarget = 1.05;
 constexpr double kCpuTarget = 0.03;
 constexpr double kExchangeTarget = 1.1;
 
-double ThreadCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-qam::update::Bytes Section(std::size_t length, std::uint8_t seed) {
-    qam::update::Bytes bytes(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 13 + seed);
-    }
-    return bytes;
-}
-
 sim::Scenario Module() {
-    sim::Scenario scenario;
-    scenario.paced = true;
-    scenario.eraseMs = kEraseMs;
-    scenario.restartMs = kRestartMs;
-    for (std::size_t channel = 0; channel < 2; ++channel) {
-        scenario.channels[channel].settings = Section(40, static_cast<std::uint8_t>(channel));
-        scenario.channels[channel].bls = Section(16, static_cast<std::uint8_t>(channel + 7));
-        scenario.channels[channel].filter = sim::Bytes(1024, 0xFF);
+    sim::Scenario scenario = bench::PacedModule();
+    for (auto& channel : scenario.channels) {
+        channel.filter = sim::Bytes(1024, 0xFF);
     }
     return scenario;
 }
@@ -143,12 +122,12 @@ int main() {
         qam::update::UpdateFileParts parts;
         parts.bitFileName = "fpga.bit";
         parts.dumpFileName = "app.dmp";
-        parts.fpga = qam::update::SectionInput{Section(0x40000, 1), true, std::nullopt};
-        parts.appCode = qam::update::SectionInput{Section(0x40000, 2), true, std::nullopt};
-        parts.appData = qam::update::SectionInput{Section(0x10000, 3), true, std::nullopt};
+        parts.fpga = qam::update::SectionInput{bench::Pattern(0x40000, 1), true, std::nullopt};
+        parts.appCode = qam::update::SectionInput{bench::Pattern(0x40000, 2), true, std::nullopt};
+        parts.appData = qam::update::SectionInput{bench::Pattern(0x10000, 3), true, std::nullopt};
         const qam::update::Bytes file = qam::update::BuildUpdateFile(parts);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                    static_cast<std::streamsize>(file.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     }
 
     const sim::Scenario scenario = Module();
@@ -181,10 +160,11 @@ int main() {
     }
     const std::size_t traceStart = simulator.Trace().size();
     const Clock::time_point start = Clock::now();
-    const double cpuStart = ThreadCpuSeconds();
-    const ResultCode result = qam::update::RunUpdate(qam::update::UpdateContext{link, proxy, search, dialog, path, 1});
+    const double cpuStart = bench::CpuSeconds(RUSAGE_THREAD);
+    const ResultCode result =
+        qam::update::RunUpdate(qam::update::UpdateContext{link, proxy, search, dialog, path, 1});
     run.wall = std::chrono::duration<double>(Clock::now() - start).count();
-    run.cpu = ThreadCpuSeconds() - cpuStart;
+    run.cpu = bench::CpuSeconds(RUSAGE_THREAD) - cpuStart;
     run.status = statusLine.GetWindowText();
     run.boxes = result == RESULT_OK ? 0 : 1;
 
@@ -201,19 +181,20 @@ int main() {
             (text == "CPRM" || text == "CPLD" || text == "CAPD" || text == "CAPP")) {
             ++erases;
         }
-        if (entry.direction == sim::Direction::ToModule && text.rfind("p+", 0) == 0 && entry.bytes.size() == 4) {
+        if (entry.direction == sim::Direction::ToModule && text.rfind("p+", 0) == 0 &&
+            entry.bytes.size() == 4) {
             bitTimes.push_back(static_cast<double>(entry.time.count()) / 1e6);
         }
     }
     if (std::getenv("QAM_BENCH_TRACE") != nullptr) {
         for (std::size_t i = trace.size() > 12 ? trace.size() - 12 : 0; i < trace.size(); ++i) {
-            std::printf("  trace %d %.3f %s\n", trace[i].exchange, static_cast<double>(trace[i].time.count()) / 1e6,
-                        sim::Describe(trace[i]).c_str());
+            std::printf("  trace %d %.3f %s\n", trace[i].exchange,
+                        static_cast<double>(trace[i].time.count()) / 1e6, sim::Describe(trace[i]).c_str());
         }
     }
-    const double wireSeconds = wireBytes / kLineBytesPerSecond;
-    const double eraseSeconds = erases * kEraseMs / 1000.0;
-    const double restartSeconds = kRestartMs / 1000.0;
+    const double wireSeconds = wireBytes / bench::LINE_BYTES_PER_SECOND;
+    const double eraseSeconds = erases * bench::ERASE_MS / 1000.0;
+    const double restartSeconds = bench::RESTART_MS / 1000.0;
     const double modelled = wireSeconds + eraseSeconds + restartSeconds + kResetWaitSeconds;
     // The restart runs inside the reset wait: without it the least time the tool can take.
     const double strict = wireSeconds + eraseSeconds + kResetWaitSeconds;
@@ -237,19 +218,23 @@ int main() {
     const double cpuShare = run.cpu / run.wall;
     const double exchangeRatio = cycle / exchangeMinimum;
 
-    std::printf("whole update (paced; sections 256 KiB, 256 KiB, 64 KiB; 2 x 8192 filter bits; erase %d ms, restart %d ms)\n",
-                kEraseMs, kRestartMs);
-    std::printf("  result                 %s, %d boxes, %zu/%zu/%zu bytes in flash, %d commits\n", run.status.c_str(),
-                run.boxes, state.flash[0].size(), state.flash[1].size(), state.flash[2].size(), state.commits);
+    std::printf("whole update (paced; sections 256 KiB, 256 KiB, 64 KiB; 2 x 8192 filter bits; erase %d ms, "
+                "restart %d ms)\n",
+                bench::ERASE_MS, bench::RESTART_MS);
+    std::printf("  result                 %s, %d boxes, %zu/%zu/%zu bytes in flash, %d commits\n",
+                run.status.c_str(), run.boxes, state.flash[0].size(), state.flash[1].size(),
+                state.flash[2].size(), state.commits);
     std::printf("  wall time              %8.2f s\n", run.wall);
-    std::printf("  modelled minimum       %8.2f s  (wire %.2f s for %.0f bytes, %d erases %.2f s, restart %.2f s, wait %.0f s)\n",
+    std::printf("  modelled minimum       %8.2f s  (wire %.2f s for %.0f bytes, %d erases %.2f s, restart "
+                "%.2f s, wait %.0f s)\n",
                 modelled, wireSeconds, wireBytes, erases, eraseSeconds, restartSeconds, kResetWaitSeconds);
     std::printf("  ratio                  %8.3f    (target <= %.2f)%s\n", ratio, kRatioTarget,
                 ratio <= kRatioTarget ? "" : "  MISSED");
     std::printf("  ratio, restart inside the wait  %.3f  (minimum %.2f s)\n", run.wall / strict, strict);
-    std::printf("  tool CPU               %8.3f s = %.2f %% of wall  (target <= %.0f %%)%s\n", run.cpu, 100 * cpuShare,
-                100 * kCpuTarget, cpuShare <= kCpuTarget ? "" : "  MISSED");
-    std::printf("  p+ exchange            %8.3f ms mean over %d  (wire %.3f ms + simulator turnaround %.3f ms = %.3f ms; "
+    std::printf("  tool CPU               %8.3f s = %.2f %% of wall  (target <= %.0f %%)%s\n", run.cpu,
+                100 * cpuShare, 100 * kCpuTarget, cpuShare <= kCpuTarget ? "" : "  MISSED");
+    std::printf("  p+ exchange            %8.3f ms mean over %d  (wire %.3f ms + simulator turnaround %.3f "
+                "ms = %.3f ms; "
                 "%.3f x, target <= %.1f)%s\n",
                 1000 * cycle, cycles, 1000 * kExchangeWireSeconds, 1000 * turnaround, 1000 * exchangeMinimum,
                 exchangeRatio, kExchangeTarget, exchangeRatio <= kExchangeTarget ? "" : "  MISSED");

@@ -1,5 +1,7 @@
 #include "cli/ChildProcess.h"
 
+#include "framework/posix/WholeTransfer.h"
+
 #include <cerrno>
 
 #include <fcntl.h>
@@ -94,18 +96,7 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
 }
 
 bool CChildProcess::WriteInput(std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(m_impl->m_input, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return fw::posix::WriteWhole(m_impl->m_input, bytes.data(), bytes.size());
 }
 
 void CChildProcess::CloseInput() {

@@ -1,7 +1,8 @@
 #include "cli/Console.h"
 
+#include "framework/posix/WholeTransfer.h"
+
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <vector>
@@ -64,18 +65,7 @@ void KeepAwake(bool) {
 }
 
 bool ReadInput(std::span<std::uint8_t> destination) {
-    std::size_t done = 0;
-    while (done < destination.size()) {
-        const ssize_t got = ::read(STDIN_FILENO, destination.data() + done, destination.size() - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return fw::posix::ReadWhole(STDIN_FILENO, destination.data(), destination.size());
 }
 
 bool InputEnded() {

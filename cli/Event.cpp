@@ -38,6 +38,12 @@ std::string NowUtc() {
     return text;
 }
 
+std::string CodeText(ResultCode code) {
+    char text[16];
+    std::snprintf(text, sizeof text, CODE_FORMAT, static_cast<unsigned>(code));
+    return text;
+}
+
 Event MakeEvent(const char* type, std::string port, std::string text) {
     Event event;
     event.type = type;
@@ -55,9 +61,7 @@ std::string ToJson(const Event& event) {
     } else if (event.type == EVENT_BOX) {
         json.Add("text", event.text).Add("caption", event.caption).Add("answer", event.answer);
     } else if (event.type == EVENT_RESULT) {
-        char code[16];
-        std::snprintf(code, sizeof code, CODE_FORMAT, static_cast<unsigned>(event.code));
-        json.Add("code", code)
+        json.Add("code", CodeText(event.code))
             .Add("name", ResultCodeName(event.code))
             .Add("text", event.text)
             .Add("seconds", event.seconds)

@@ -37,6 +37,9 @@ struct Event {
 // The current time as ISO 8601 in UTC, to the millisecond ("2026-05-04T09:30:00.125Z").
 std::string NowUtc();
 
+// A result code as the output and the record write it: "0x%08X".
+std::string CodeText(ResultCode code);
+
 Event MakeEvent(const char* type, std::string port, std::string text = {});
 
 std::string ToJson(const Event& event);

@@ -172,6 +172,15 @@ std::string CTerminalView::Fit(std::string text) const {
     return text;
 }
 
+std::string CTerminalView::BackToFirstLine() const {
+    if (m_drawn == 0) {
+        return {};
+    }
+    char up[32];
+    std::snprintf(up, sizeof up, CURSOR_UP, m_drawn);
+    return up;
+}
+
 void CTerminalView::Log(const std::string& text) {
     if (!m_live) {
         m_output.Write(text + "\n");
@@ -181,15 +190,8 @@ void CTerminalView::Log(const std::string& text) {
         m_output.Write(CLEAR_LINE + Fit(text) + "\n");
         return;
     }
-    std::string frame;
-    if (m_drawn > 0) {
-        char up[32];
-        std::snprintf(up, sizeof up, CURSOR_UP, m_drawn);
-        frame += up;
-    }
-    frame += std::string("\r") + CLEAR_BELOW + Fit(text) + "\n";
+    m_output.Write(BackToFirstLine() + "\r" + CLEAR_BELOW + Fit(text) + "\n");
     m_drawn = 0;
-    m_output.Write(std::move(frame));
 }
 
 void CTerminalView::Redraw(bool droppable) {
@@ -202,12 +204,7 @@ void CTerminalView::Redraw(bool droppable) {
         }
         return;
     }
-    std::string frame;
-    if (m_drawn > 0) {
-        char up[32];
-        std::snprintf(up, sizeof up, CURSOR_UP, m_drawn);
-        frame += up;
-    }
+    std::string frame = BackToFirstLine();
     for (const PortLine& line : m_lines) {
         frame += CLEAR_LINE + Fit(Label(line) + Describe(line)) + "\n";
     }

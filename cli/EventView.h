@@ -62,6 +62,8 @@ private:
     void Log(const std::string& text);
     void Redraw(bool droppable);
     std::string Fit(std::string text) const;
+    // The cursor's way up from below the drawn lines to the first of them.
+    std::string BackToFirstLine() const;
 
     COutput& m_output;
     bool m_live;

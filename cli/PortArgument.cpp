@@ -1,26 +1,16 @@
 #include "cli/PortArgument.h"
 
-#include <algorithm>
+#include "link/PortList.h"
+
 #include <cctype>
-#include <charconv>
 
 namespace qam::cli {
 
-namespace {
-constexpr std::string_view COM_PREFIX = "COM";
-} // namespace
-
 std::optional<PortArgument> ParseComPort(std::string_view text) {
     // "COM3" as Windows names it, in any case, or the number alone.
-    if (text.size() > COM_PREFIX.size() &&
-        std::equal(COM_PREFIX.begin(), COM_PREFIX.end(), text.begin(),
-                   [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); })) {
-        text.remove_prefix(COM_PREFIX.size());
-    }
-    int number = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, problem] = std::from_chars(text.data(), end, number);
-    if (text.empty() || problem != std::errc() || stop != end || number < 1 || number > MOST_COM) {
+    const bool numberAlone = !text.empty() && std::isdigit(static_cast<unsigned char>(text.front())) != 0;
+    const int number = link::ComNumber(numberAlone ? "COM" + std::string(text) : std::string(text));
+    if (number < 1 || number > MOST_COM) {
         return std::nullopt;
     }
     return PortArgument{number, {}, "COM" + std::to_string(number)};

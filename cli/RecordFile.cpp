@@ -1,5 +1,6 @@
 #include "cli/RecordFile.h"
 
+#include "cli/Event.h"
 #include "cli/Json.h"
 
 #include <cstdio>
@@ -13,7 +14,6 @@ constexpr std::string_view JSON_LINES_ENDING = ".jsonl";
 constexpr const char* CSV_HEADER =
     "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,tuner_after,"
     "firmware_after,file,size,sha256,code,result,settings_restored,seconds\r\n";
-constexpr const char* CODE_FORMAT = "0x%08X";
 
 // RFC 4180: a field holding a comma, a quote or a line end goes in quotes, its quotes doubled.
 std::string Field(std::string_view text) {
@@ -30,12 +30,6 @@ std::string Field(std::string_view text) {
     return quoted + "\"";
 }
 
-std::string Code(ResultCode code) {
-    char text[16];
-    std::snprintf(text, sizeof text, CODE_FORMAT, static_cast<unsigned>(code));
-    return text;
-}
-
 std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds);
@@ -45,10 +39,7 @@ std::string Seconds(double seconds) {
 } // namespace
 
 CRecordFile::CRecordFile(std::string path)
-    : m_path(std::move(path)), m_jsonLines(m_path.size() >= JSON_LINES_ENDING.size() &&
-                                           m_path.compare(m_path.size() - JSON_LINES_ENDING.size(),
-                                                          JSON_LINES_ENDING.size(), JSON_LINES_ENDING) == 0) {
-}
+    : m_path(std::move(path)), m_jsonLines(m_path.ends_with(JSON_LINES_ENDING)) {}
 
 bool CRecordFile::Check(std::string& problem) const {
     return AppendUnderLock(m_path, m_jsonLines ? "" : CSV_HEADER, "", problem);
@@ -79,7 +70,7 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
         json.Add("file", Printable(record.fileName))
             .Add("size", record.fileSize)
             .Add("sha256", record.sha256);
-        json.Add("code", Code(record.code)).Add("result", text);
+        json.Add("code", CodeText(record.code)).Add("result", text);
         json.Add("settings_restored", record.settingsRestored).Add("seconds", record.seconds);
         return json.Text() + "\n";
     }
@@ -97,7 +88,7 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
         Printable(record.fileName),
         record.fileName.empty() ? std::string() : std::to_string(record.fileSize),
         record.sha256,
-        Code(record.code),
+        CodeText(record.code),
         text,
         record.settingsRestored ? "1" : "0",
         Seconds(record.seconds),

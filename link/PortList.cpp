@@ -26,17 +26,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
            });
 }
 
-// "COM12" (any case) gives 12; anything else 0.
-int ComNumber(std::string_view name) {
-    if (!StartsWithNoCase(name, COM_PREFIX) || name.size() == COM_PREFIX.size()) {
-        return 0;
-    }
-    int number = 0;
-    const char* end = name.data() + name.size();
-    const auto [stop, problem] = std::from_chars(name.data() + COM_PREFIX.size(), end, number);
-    return problem == std::errc() && stop == end && number > 0 ? number : 0;
-}
-
 // The text after key up to the next field end ("VID_0403&PID_6001" with "PID_": "6001").
 std::string Field(std::string_view id, std::string_view key) {
     std::string upper(id);
@@ -71,6 +60,16 @@ std::string SerialNumber(std::string_view instanceId) {
 }
 
 } // namespace
+
+int ComNumber(std::string_view name) {
+    if (!StartsWithNoCase(name, COM_PREFIX) || name.size() == COM_PREFIX.size()) {
+        return 0;
+    }
+    int number = 0;
+    const char* end = name.data() + name.size();
+    const auto [stop, problem] = std::from_chars(name.data() + COM_PREFIX.size(), end, number);
+    return problem == std::errc() && stop == end && number > 0 ? number : 0;
+}
 
 std::vector<SerialPort> MergeWindowsPorts(const std::vector<SetupApiRecord>& setupApi,
                                           const std::vector<std::string>& serialComm,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The serial ports present, per platform (PortList_win32.cpp, PortList_posix.cpp), and on Linux
@@ -19,6 +20,9 @@ struct SerialPort {
     std::string product;
     std::string serialNumber;
 };
+
+// The n of a COM name: "COM12" (any case) gives 12; anything else 0.
+int ComNumber(std::string_view name);
 
 // Every serial port present, ordered by COM number (those without one last).
 std::vector<SerialPort> ListSerialPorts();

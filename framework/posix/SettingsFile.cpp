@@ -5,6 +5,7 @@
 // so that a crash never leaves half a file.
 #include "framework/RegKey.h"
 #include "framework/posix/ConfigDirectory.h"
+#include "framework/posix/WholeTransfer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -94,18 +95,7 @@ bool WriteWhole(const std::string& path, const std::vector<std::pair<std::string
     if (fd < 0) {
         return false;
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    const bool written = done == text.size() && ::fsync(fd) == 0;
+    const bool written = fw::posix::WriteWhole(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
