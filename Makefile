@@ -1,7 +1,7 @@
 # Front for the two README commands and the rest of the build. Everything lands in build/.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native windows package check check-native check-windows check-package fuzz check-fuzz proof bench \
+.PHONY: all deps native windows package check check-native check-windows check-package check-format fuzz check-fuzz proof bench \
 	demo demo-linux demo-station clean
 
 all: native windows
@@ -36,10 +36,15 @@ package: deps build/package/CMakeCache.txt build/windows/CMakeCache.txt
 	cd build/windows && cpack
 
 check: native windows
+	$(MAKE) --no-print-directory check-format
 	$(MAKE) --no-print-directory check-native
 	$(MAKE) --no-print-directory check-windows
 	$(MAKE) --no-print-directory check-fuzz
 	$(MAKE) --no-print-directory check-package
+
+# Every C++ file as .clang-format lays it out.
+check-format:
+	git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 check-native:
 	ctest --test-dir build/native --output-on-failure -j$(JOBS)

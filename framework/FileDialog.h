@@ -31,7 +31,7 @@ struct OpenFileName {
     const char* initialDir = nullptr; // null or empty: the platform chooses
     const char* defaultExt = nullptr;
     DWORD flags = 0;
-    std::array<char, FILE_BYTES> file{};           // in: the initial name; out: the chosen full path
+    std::array<char, FILE_BYTES> file{};            // in: the initial name; out: the chosen full path
     std::array<char, FILE_TITLE_BYTES> fileTitle{}; // out: the chosen name without its directory
 };
 
@@ -47,7 +47,8 @@ bool ShowOpenFileDialog(OpenFileName& dialog);
 // explorer style to the flags.
 class CFileDialog : public CObject {
 public:
-    CFileDialog(const char* defaultExt, const char* fileName, DWORD flags, const char* filter, const CWnd* parent);
+    CFileDialog(const char* defaultExt, const char* fileName, DWORD flags, const char* filter,
+                const CWnd* parent);
 
     // IDOK when a file was chosen, else IDCANCEL.
     INT_PTR DoModal();

@@ -29,15 +29,10 @@ struct MessageMap {
 
 namespace detail {
 
-template <typename>
-struct MemberOf;
-template <typename C, typename R, typename... A>
-struct MemberOf<R (C::*)(A...)> {
-    using Class = C;
-};
+template <typename> struct MemberOf;
+template <typename C, typename R, typename... A> struct MemberOf<R (C::*)(A...)> { using Class = C; };
 
-template <auto handler>
-LRESULT Invoke(CWnd& target, WPARAM wParam, LPARAM lParam) {
+template <auto handler> LRESULT Invoke(CWnd& target, WPARAM wParam, LPARAM lParam) {
     using Class = typename MemberOf<decltype(handler)>::Class;
     auto& self = static_cast<Class&>(target);
     if constexpr (std::is_invocable_v<decltype(handler), Class&, WPARAM, LPARAM>) {
@@ -51,14 +46,12 @@ LRESULT Invoke(CWnd& target, WPARAM wParam, LPARAM lParam) {
 } // namespace detail
 
 // A command of control id (WM_COMMAND with that id and notification code) to `void Member()`.
-template <auto handler>
-constexpr MessageMapEntry OnCommand(UINT id, UINT code = BN_CLICKED) {
+template <auto handler> constexpr MessageMapEntry OnCommand(UINT id, UINT code = BN_CLICKED) {
     return {WM_COMMAND, code, id, &detail::Invoke<handler>};
 }
 
 // A message to `void Member()` or `LRESULT Member(WPARAM, LPARAM)`.
-template <auto handler>
-constexpr MessageMapEntry OnMessage(UINT message) {
+template <auto handler> constexpr MessageMapEntry OnMessage(UINT message) {
     return {message, 0, 0, &detail::Invoke<handler>};
 }
 

@@ -25,5 +25,6 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) const {
 }
 
 HICON CWnd::SetIcon(HICON icon, BOOL big) const {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, static_cast<WPARAM>(big), reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, static_cast<WPARAM>(big), reinterpret_cast<LPARAM>(icon)));
 }

@@ -83,7 +83,8 @@ int CComDevice::Open(int port, int baudRate, int parity, int xonXoff) {
 
 int CComDevice::SetTimeouts(int readInterval, int readMultiplier, int readConstant, int writeMultiplier,
                             int writeConstant) {
-    const qam::link::Timeouts asked{readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant};
+    const qam::link::Timeouts asked{readInterval, readMultiplier, readConstant, writeMultiplier,
+                                    writeConstant};
     return m_port->SetTimeouts(qam::link::PortTimeouts(asked)) ? 1 : 0;
 }
 

@@ -356,11 +356,11 @@ bool BaudRateSpeed(int baudRate, speed_t& speed) {
         speed_t speed;
     };
     static constexpr Rate kRates[] = {
-        {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
-        {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {50, B50},           {75, B75},         {110, B110},         {134, B134},         {150, B150},
+        {200, B200},         {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},       {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},     {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
         {2000000, B2000000},
     };
     for (const Rate& rate : kRates) {
@@ -374,8 +374,8 @@ bool BaudRateSpeed(int baudRate, speed_t& speed) {
 
 termios LineSettings(const termios& current, speed_t speed, int parity, int xonXoff) {
     termios t = current;
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                        IXANY | INPCK | IGNPAR);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | INPCK | IGNPAR);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | HUPCL | CRTSCTS);

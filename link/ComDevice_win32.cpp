@@ -109,7 +109,8 @@ public:
         if (!IsOpen() || count < 0) {
             return {};
         }
-        const BOOL done = ::ReadFile(m_device.Get(), buffer, static_cast<DWORD>(count), nullptr, &m_overlapped);
+        const BOOL done =
+            ::ReadFile(m_device.Get(), buffer, static_cast<DWORD>(count), nullptr, &m_overlapped);
         return Complete(done);
     }
 
@@ -117,7 +118,8 @@ public:
         if (!IsOpen() || count < 0) {
             return {};
         }
-        const BOOL done = ::WriteFile(m_device.Get(), buffer, static_cast<DWORD>(count), nullptr, &m_overlapped);
+        const BOOL done =
+            ::WriteFile(m_device.Get(), buffer, static_cast<DWORD>(count), nullptr, &m_overlapped);
         return Complete(done);
     }
 

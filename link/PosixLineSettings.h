@@ -12,8 +12,8 @@ namespace qam::link::posix {
 bool BaudRateSpeed(int baudRate, speed_t& speed);
 
 // `current` made raw and given the module's line: 8 data bits, even parity when parity is non-zero
-// (checked on input when it is 1), none when 0, 1 stop bit, no modem control or hang-up on close, the receiver on,
-// XON/XOFF both ways only when xonXoff is non-zero, reads that never block in the driver.
+// (checked on input when it is 1), none when 0, 1 stop bit, no modem control or hang-up on close, the
+// receiver on, XON/XOFF both ways only when xonXoff is non-zero, reads that never block in the driver.
 termios LineSettings(const termios& current, speed_t speed, int parity, int xonXoff);
 
 } // namespace qam::link::posix

@@ -52,7 +52,8 @@ std::string ExchangeBoxText(ResultCode result, std::span<const std::uint8_t> rep
     }
 }
 
-ResultCode ClassifyLengthWord(std::span<const std::uint8_t, 4> word, int received, int capacity, int& length) {
+ResultCode ClassifyLengthWord(std::span<const std::uint8_t, 4> word, int received, int capacity,
+                              int& length) {
     const auto value = static_cast<std::int32_t>(le::Read32(word, 0));
     if (received == kLengthWordSize && value >= 1 && value <= capacity) {
         length = value;

@@ -180,8 +180,9 @@ std::array<char, 4> NumberCommand(const char* format, std::uint32_t value) {
     return command;
 }
 
-std::vector<WriteStep> PlanChannelWrite(int channel, const SettingsRecord* settings, const std::uint8_t* filterBitmap,
-                                        const BlsBlock* bls, TunerType tunerType, double firmwareVersion) {
+std::vector<WriteStep> PlanChannelWrite(int channel, const SettingsRecord* settings,
+                                        const std::uint8_t* filterBitmap, const BlsBlock* bls,
+                                        TunerType tunerType, double firmwareVersion) {
     std::vector<WriteStep> steps;
     PlanBuilder plan(steps);
     plan.Timeouts(WRITE_READ_CONSTANT);
@@ -236,7 +237,8 @@ ResultCode CModuleProxy::ReadChannelSettings(int channel, SettingsRecord* settin
     std::array<char, 32> command{};
     std::snprintf(command.data(), command.size(), CHANNEL_FORMAT, channel);
     std::array<char, 16> reply{};
-    if (const ResultCode rc = link.ExecuteCommand(command.data(), COMMAND_LENGTH, reply.data(), OK_REPLY_LENGTH, true);
+    if (const ResultCode rc =
+            link.ExecuteCommand(command.data(), COMMAND_LENGTH, reply.data(), OK_REPLY_LENGTH, true);
         rc != RESULT_OK) {
         return rc;
     }
@@ -244,7 +246,8 @@ ResultCode CModuleProxy::ReadChannelSettings(int channel, SettingsRecord* settin
     // The capacities never reach beyond the records' data areas.
     const auto receive = [&link](const char* blockCommand, SettingsRecord& record, int capacity) {
         int length = std::min(capacity, static_cast<int>(record.data.size()));
-        const ResultCode rc = link.ReceiveBlock(blockCommand, COMMAND_LENGTH, record.data.data(), length, nullptr);
+        const ResultCode rc =
+            link.ReceiveBlock(blockCommand, COMMAND_LENGTH, record.data.data(), length, nullptr);
         if (rc == RESULT_OK) {
             record.length = static_cast<std::uint32_t>(length);
         }
@@ -292,8 +295,8 @@ ResultCode CModuleProxy::WriteChannelSettings(int channel, const SettingsRecord*
             SetCommandTimeouts(link, step.readConstant);
             break;
         case WriteStep::Kind::Command: {
-            const ResultCode rc =
-                link.ExecuteCommand(step.command.data(), COMMAND_LENGTH, reply.data(), OK_REPLY_LENGTH, step.showBox);
+            const ResultCode rc = link.ExecuteCommand(step.command.data(), COMMAND_LENGTH, reply.data(),
+                                                      OK_REPLY_LENGTH, step.showBox);
             if (step.commit) {
                 commitResult = rc;
             } else if (rc != RESULT_OK && !step.resultDropped) {
@@ -302,9 +305,9 @@ ResultCode CModuleProxy::WriteChannelSettings(int channel, const SettingsRecord*
             break;
         }
         case WriteStep::Kind::Block: {
-            const ResultCode rc = link.SendBlock(step.command.data(), step.data.data(),
-                                                 static_cast<int>(step.data.size()), reply.data(), OK_REPLY_LENGTH,
-                                                 nullptr);
+            const ResultCode rc =
+                link.SendBlock(step.command.data(), step.data.data(), static_cast<int>(step.data.size()),
+                               reply.data(), OK_REPLY_LENGTH, nullptr);
             if (rc != RESULT_OK) {
                 return rc;
             }

@@ -15,7 +15,7 @@ namespace qam::module {
 
 inline constexpr int SETTINGS_IMAGE_BYTES = 18; // the write uses image bytes 0..17
 inline constexpr int FILTER_BITS = FILTER_BITMAP_BYTES * 8;
-inline constexpr int BLOCK_DATA_BYTES = 256;   // data area of a settings record or BLS block
+inline constexpr int BLOCK_DATA_BYTES = 256; // data area of a settings record or BLS block
 
 // Firmware from which tuner type 5 takes bytes 16 and 17 as the PLP pair.
 inline constexpr double PLP_FIRMWARE_VERSION = 1.16;
@@ -49,7 +49,8 @@ struct WriteStep {
 
 // Every step of one channel's write, in order; each part may be null (absent). filterBitmap holds
 // FILTER_BITMAP_BYTES bytes. Block steps point into the given records.
-std::vector<WriteStep> PlanChannelWrite(int channel, const SettingsRecord* settings, const std::uint8_t* filterBitmap,
-                                        const BlsBlock* bls, TunerType tunerType, double firmwareVersion);
+std::vector<WriteStep> PlanChannelWrite(int channel, const SettingsRecord* settings,
+                                        const std::uint8_t* filterBitmap, const BlsBlock* bls,
+                                        TunerType tunerType, double firmwareVersion);
 
 } // namespace qam::module

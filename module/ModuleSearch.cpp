@@ -33,8 +33,8 @@ constexpr int COMMAND_LENGTH = 4;
 constexpr int IDENT_LENGTH = 12;
 constexpr int SHORT_IDENT_LENGTH = 4;
 constexpr int TUNER_LENGTH = 8;
-constexpr int IDENT_CUT = 10;      // identifications are shown and parsed up to character 10
-constexpr int VERSION_OFFSET = 4;  // the version stands from character 5 on
+constexpr int IDENT_CUT = 10;     // identifications are shown and parsed up to character 10
+constexpr int VERSION_OFFSET = 4; // the version stands from character 5 on
 constexpr int SYNC_ATTEMPTS = 4;
 constexpr int SYNC_ANSWER_LENGTH = 4;
 constexpr int SYNC_READ_LENGTH = 16;
@@ -192,7 +192,8 @@ double ParseFirmwareVersion(std::string_view text) {
         }
     }
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(text.data() + start, text.data() + end, value, std::chars_format::general);
+    const auto [ptr, ec] =
+        std::from_chars(text.data() + start, text.data() + end, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         value = leading + exponent > 0 ? HUGE_VAL : 0.0;
     } else if (ec != std::errc() || ptr == text.data() + start) {
@@ -205,7 +206,8 @@ int SyncModule(CComDevice& link, const CWnd& dialog) {
     dialog.SetDlgItemText(IDC_STATUS_UPPER, SYNC_TEXT);
     std::array<char, SYNC_READ_LENGTH> answer{};
     for (int attempt = 0; attempt < SYNC_ATTEMPTS; ++attempt) {
-        if (link.Write(&SYNC_BYTE, 1) == 1 && link.Read(answer.data(), SYNC_READ_LENGTH) == SYNC_ANSWER_LENGTH) {
+        if (link.Write(&SYNC_BYTE, 1) == 1 &&
+            link.Read(answer.data(), SYNC_READ_LENGTH) == SYNC_ANSWER_LENGTH) {
             return 1;
         }
     }
@@ -230,7 +232,8 @@ int SearchModule(CComDevice& link, CModuleProxy& proxy, SearchState& state, cons
         std::snprintf(text.data(), text.size(), SEARCHING_TEXT, static_cast<long long>(port));
         dialog.SetDlgItemText(IDC_STATUS_UPPER, text.data());
 
-        const bool inRange = port >= std::numeric_limits<int>::min() && port <= std::numeric_limits<int>::max();
+        const bool inRange =
+            port >= std::numeric_limits<int>::min() && port <= std::numeric_limits<int>::max();
         if (!inRange || link.Open(static_cast<int>(port), BAUD_RATE, EVEN_PARITY, NO_XON_XOFF) == 0) {
             ++i;
             continue;
@@ -268,8 +271,8 @@ int SearchModule(CComDevice& link, CModuleProxy& proxy, SearchState& state, cons
         if (std::memcmp(dsp.data(), SETTINGS_MARK, 3) == 0) {
             state.settingsSupported = 1;
         }
-        proxy.m_firmwareVersion =
-            ParseFirmwareVersion(std::string_view(dsp.data() + VERSION_OFFSET, std::strlen(dsp.data() + VERSION_OFFSET)));
+        proxy.m_firmwareVersion = ParseFirmwareVersion(
+            std::string_view(dsp.data() + VERSION_OFFSET, std::strlen(dsp.data() + VERSION_OFFSET)));
         state.dspText = dsp.data();
         state.pldText = pld.data();
         state.foundPort = foundPort;

@@ -30,7 +30,8 @@ std::optional<std::string> TitleFromOwnVersion(const std::string& exeName) {
     }
     void* text = nullptr;
     UINT length = 0;
-    if (!fw::VerQueryValueA(block.data(), FILE_VERSION_QUERY, &text, &length) || text == nullptr || length == 0) {
+    if (!fw::VerQueryValueA(block.data(), FILE_VERSION_QUERY, &text, &length) || text == nullptr ||
+        length == 0) {
         return std::nullopt;
     }
     // The value lies inside the block; it is read no further than its length or the block's end.

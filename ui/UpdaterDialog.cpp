@@ -117,7 +117,8 @@ BOOL CUpdaterDialog::OnInitDialog() {
             DWORD type = REG_NONE;
             DWORD size = LAST_DIRECTORY_TEXT;
             if (key.QueryValue(LAST_DIRECTORY_VALUE, &type, m_lastDirectory.data(), &size) == ERROR_SUCCESS) {
-                // The text ends at the last byte returned; the field's extra byte keeps a full one terminated.
+                // The text ends at the last byte returned; the field's extra byte keeps a full one
+                // terminated.
                 m_lastDirectory[size] = '\0';
             } else {
                 m_lastDirectory.fill('\0');

@@ -19,7 +19,8 @@ constexpr fw::DialogItem ITEMS[] = {
      WS_VISIBLE | WS_GROUP | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN, 0},
     {IDC_PROGRESS, "msctls_progress32", "Progress1", 5, 32, 298, 10, WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 0},
     // Created hidden; no part of the tool shows them.
-    {IDC_DEFAULT_SETTINGS, "Button", "&default Settings", 85, 66, 55, 14, WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 0},
+    {IDC_DEFAULT_SETTINGS, "Button", "&default Settings", 85, 66, 55, 14,
+     WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 0},
     {IDC_SEARCH_MODULE, "Button", "Search &Module", 5, 49, 55, 14, DEFAULT_BUTTON, 0},
     {IDC_KEEP_SETTINGS, "Button", "&keep current Settings", 167, 68, 83, 10, WS_TABSTOP | BS_AUTOCHECKBOX, 0},
 };

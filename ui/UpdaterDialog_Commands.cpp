@@ -33,7 +33,8 @@ void CUpdaterDialog::RunUpdate() {
     // The window serves messages inside the transfers and the reset wait; a close request met
     // there must not close the port under a flash write.
     CommandRun running(*this);
-    qam::update::RunUpdate(qam::update::UpdateContext{m_link, m_proxy, m_search, *this, m_updateFilePath, m_keepSettings});
+    qam::update::RunUpdate(
+        qam::update::UpdateContext{m_link, m_proxy, m_search, *this, m_updateFilePath, m_keepSettings});
 }
 
 void CUpdaterDialog::ResetToDefaults() {
@@ -54,11 +55,13 @@ void CUpdaterDialog::SelectUpdateFile() {
         // The directory is remembered for any chosen file, before its name is tested.
         m_lastDirectory.fill('\0');
         std::copy_n(path.begin(), std::min(path.size(), LAST_DIRECTORY_TEXT), m_lastDirectory.begin());
-        if (char* separator = std::strrchr(m_lastDirectory.data(), fw::DIRECTORY_SEPARATOR); separator != nullptr) {
+        if (char* separator = std::strrchr(m_lastDirectory.data(), fw::DIRECTORY_SEPARATOR);
+            separator != nullptr) {
             *separator = '\0';
         }
         ResultCode code = ERR_FILE_TYPE;
-        if (path.size() >= FILE_TYPE_LENGTH && path.compare(path.size() - FILE_TYPE_LENGTH, FILE_TYPE_LENGTH, FILE_TYPE) == 0) {
+        if (path.size() >= FILE_TYPE_LENGTH &&
+            path.compare(path.size() - FILE_TYPE_LENGTH, FILE_TYPE_LENGTH, FILE_TYPE) == 0) {
             m_updateFilePath = path;
             m_fileSelected = 1;
             code = RESULT_OK;

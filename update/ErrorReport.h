@@ -17,13 +17,13 @@ std::string ErrorText(ResultCode code, std::span<const char> reply = {});
 
 // One "ERROR" box owned by `owner` for a non-zero code, the detail text on a line of its own;
 // nothing for 0. The end of every command of the window and of qamtool.
-void ReportError(const CWnd& owner, ResultCode code, std::span<const char> reply = {}, const char* detail = nullptr);
+void ReportError(const CWnd& owner, ResultCode code, std::span<const char> reply = {},
+                 const char* detail = nullptr);
 
 // Runs a command's steps up to their result. An exception met there becomes the result, so that the
 // command's own end (window enabled, report, final status) still runs: ERR_NO_MEMORY for a failed
 // allocation, the unknown failure for anything else.
-template <typename Steps>
-ResultCode GuardedResult(Steps&& steps) noexcept {
+template <typename Steps> ResultCode GuardedResult(Steps&& steps) noexcept {
     try {
         return steps();
     } catch (const std::bad_alloc&) {

@@ -28,7 +28,8 @@ constexpr char RESET_ANSWER[] = "NUVs";
 
 constexpr int CLEAR_READ_CONSTANT = 10000;
 
-ResultCode ClearAndReset(CComDevice& link, const CWnd& dialog, ResetReply& reply, ResetReply& lastResetReply) {
+ResultCode ClearAndReset(CComDevice& link, const CWnd& dialog, ResetReply& reply,
+                         ResetReply& lastResetReply) {
     SetCommandTimeouts(link, CLEAR_READ_CONSTANT);
     const ResultCode cleared = link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), REPLY_LENGTH, true);
     if (cleared != RESULT_OK) {

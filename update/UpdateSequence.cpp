@@ -115,7 +115,8 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
 
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_CLEAR_SETTINGS);
     SetCommandTimeouts(link, READ_CONSTANT_CLEAR_SETTINGS);
-    const ResultCode cleared = link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
+    const ResultCode cleared =
+        link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
     SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
     if (cleared != RESULT_OK) {
         return cleared;
@@ -184,13 +185,13 @@ ResultCode RunUpdate(const UpdateContext& context) {
     context.dialog.EnableWindow(FALSE);
 
     ReplyArea reply{};
-    const ResultCode result = GuardedResult([&] {
-        return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply) : ERR_FILE_TYPE;
-    });
+    const ResultCode result = GuardedResult(
+        [&] { return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply) : ERR_FILE_TYPE; });
 
     context.dialog.EnableWindow(TRUE);
     ReportError(context.dialog, result, reply);
-    context.dialog.SetDlgItemText(IDC_STATUS_LOWER, result == RESULT_OK ? TEXT_UPDATE_SUCCESSFUL : TEXT_UPDATE_FAILED);
+    context.dialog.SetDlgItemText(IDC_STATUS_LOWER,
+                                  result == RESULT_OK ? TEXT_UPDATE_SUCCESSFUL : TEXT_UPDATE_FAILED);
     context.link.Close();
     return result;
 }

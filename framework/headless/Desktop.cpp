@@ -75,7 +75,8 @@ Window& Desktop::WindowOf(HWND window) {
 
 bool Desktop::IsWindow(HWND window) const {
     const auto* found = reinterpret_cast<const Window*>(window);
-    return std::any_of(m_windows.begin(), m_windows.end(), [found](const auto& w) { return w.get() == found; });
+    return std::any_of(m_windows.begin(), m_windows.end(),
+                       [found](const auto& w) { return w.get() == found; });
 }
 
 void Desktop::DestroyWindow(HWND window) {
@@ -191,8 +192,9 @@ BOOL CWnd::RedrawWindow(UINT flags) const {
 }
 
 BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return m_hWnd != nullptr && headless::Desktop::Instance().PostMessage(m_hWnd, message, wParam, lParam) ? TRUE
-                                                                                                          : FALSE;
+    return m_hWnd != nullptr && headless::Desktop::Instance().PostMessage(m_hWnd, message, wParam, lParam)
+               ? TRUE
+               : FALSE;
 }
 
 void CWnd::GetClientRect(RECT* rect) const {

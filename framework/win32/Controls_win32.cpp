@@ -10,8 +10,8 @@ BOOL CToolTipCtrl::Create(CWnd* parent) {
     DestroyWindow();
     m_hWnd = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                               parent != nullptr ? parent->m_hWnd : nullptr, nullptr, ::GetModuleHandleA(nullptr),
-                               nullptr);
+                               parent != nullptr ? parent->m_hWnd : nullptr, nullptr,
+                               ::GetModuleHandleA(nullptr), nullptr);
     return m_hWnd != nullptr ? TRUE : FALSE;
 }
 

@@ -7,8 +7,8 @@
 LONG CRegKey::Create(HKEY parent, const char* subKey, const char* className, DWORD options, REGSAM access,
                      DWORD* disposition) {
     Close();
-    return ::RegCreateKeyExA(parent, subKey, 0, const_cast<char*>(className), options, access, nullptr, &m_hKey,
-                             disposition);
+    return ::RegCreateKeyExA(parent, subKey, 0, const_cast<char*>(className), options, access, nullptr,
+                             &m_hKey, disposition);
 }
 
 LONG CRegKey::Open(HKEY parent, const char* subKey, REGSAM access) {

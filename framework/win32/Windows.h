@@ -16,8 +16,8 @@
 #define STRICT
 #endif
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #undef SendMessage
 #undef PostMessage

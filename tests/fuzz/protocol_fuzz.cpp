@@ -19,8 +19,8 @@ void Require(bool holds) {
 }
 
 int Int(const std::uint8_t* data) {
-    return static_cast<int>(std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 | std::uint32_t{data[2]} << 16 |
-                            std::uint32_t{data[3]} << 24);
+    return static_cast<int>(std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 |
+                            std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24);
 }
 
 } // namespace
@@ -56,9 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(replied == RESULT_OK || !ExchangeBoxText(replied, reply, cut).empty());
 
     if (capacity > 0) {
-        const int remaining = static_cast<int>(static_cast<unsigned>(preferred) % static_cast<unsigned>(capacity));
+        const int remaining =
+            static_cast<int>(static_cast<unsigned>(preferred) % static_cast<unsigned>(capacity));
         const int position = ProgressPosition(remaining, capacity);
-        Require(position >= 0 && position <= 100 && position <= ProgressPosition(remaining > 0 ? remaining - 1 : 0, capacity));
+        Require(position >= 0 && position <= 100 &&
+                position <= ProgressPosition(remaining > 0 ? remaining - 1 : 0, capacity));
     }
     for (int i = 0; i < count; ++i) {
         const std::int64_t port = qam::module::PortAt(preferred, count, i);
@@ -66,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(std::popcount(qam::module::SyncMaskBit(port)) == 1);
     }
     const std::string_view text(reinterpret_cast<const char*>(reply.data()), reply.size());
-    const TunerType tuner = qam::module::TunerTypeOf(std::span<const char>(text.data(), std::min<std::size_t>(8, text.size())));
+    const TunerType tuner =
+        qam::module::TunerTypeOf(std::span<const char>(text.data(), std::min<std::size_t>(8, text.size())));
     Require(tuner >= -1 && tuner <= 5);
     static_cast<void>(qam::module::ParseFirmwareVersion(text));
     // A title made from a version text starts as the fallback does and stays within its buffer.

@@ -41,25 +41,26 @@ TEST_F(GoldenTest, StartUpSearchIdentifiesTheModuleAndEnablesItsButtons) {
     StartModule(scenario);
     CUpdaterDialog dialog;
     Run(dialog, {[&] {
-        // Four bytes to "VDSP": one "?" and the port opened anew.
-        EXPECT_EQ(SentLines(m_sim->Trace()), (std::vector<std::string>{"VDSP", "?", "VDSP", "VPLD", "VTUN"}));
-        EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER),
-                  (std::vector<std::string>{"", "searching Device on COM 3...", "try to sync ...",
-                                            "searching Device on COM 3...",
-                                            "Device on COM 3\nDSP : NUV 1.16 A   PLD : PLD 2.03 B"}));
-        EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready"}));
-        EXPECT_EQ(AskedTimeouts(), (std::vector<Timeouts>{OPENED, SEARCH, OPENED, SEARCH}));
-        EXPECT_EQ(dialog.m_search.foundPort, 3);
-        EXPECT_EQ(dialog.m_search.tunerType, 1);
-        EXPECT_EQ(dialog.m_proxy.m_tunerType, 1);
-        EXPECT_EQ(dialog.m_proxy.m_firmwareVersion, 1.16);
-        EXPECT_TRUE(dialog.m_link.IsOpen());
-        EXPECT_TRUE(Control(dialog, IDC_SELECT_FILE).enabled);
-        EXPECT_TRUE(Control(dialog, IDC_DEFAULT_SETTINGS).enabled);
-        EXPECT_TRUE(Control(dialog, IDC_KEEP_SETTINGS).enabled);
-        EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
-        ExpectFinished(dialog);
-    }});
+            // Four bytes to "VDSP": one "?" and the port opened anew.
+            EXPECT_EQ(SentLines(m_sim->Trace()),
+                      (std::vector<std::string>{"VDSP", "?", "VDSP", "VPLD", "VTUN"}));
+            EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER),
+                      (std::vector<std::string>{"", "searching Device on COM 3...", "try to sync ...",
+                                                "searching Device on COM 3...",
+                                                "Device on COM 3\nDSP : NUV 1.16 A   PLD : PLD 2.03 B"}));
+            EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready"}));
+            EXPECT_EQ(AskedTimeouts(), (std::vector<Timeouts>{OPENED, SEARCH, OPENED, SEARCH}));
+            EXPECT_EQ(dialog.m_search.foundPort, 3);
+            EXPECT_EQ(dialog.m_search.tunerType, 1);
+            EXPECT_EQ(dialog.m_proxy.m_tunerType, 1);
+            EXPECT_EQ(dialog.m_proxy.m_firmwareVersion, 1.16);
+            EXPECT_TRUE(dialog.m_link.IsOpen());
+            EXPECT_TRUE(Control(dialog, IDC_SELECT_FILE).enabled);
+            EXPECT_TRUE(Control(dialog, IDC_DEFAULT_SETTINGS).enabled);
+            EXPECT_TRUE(Control(dialog, IDC_KEEP_SETTINGS).enabled);
+            EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
+            ExpectFinished(dialog);
+        }});
     EXPECT_TRUE(Desk().boxes.empty());
 }
 
@@ -78,8 +79,9 @@ TEST_F(GoldenTest, SearchResynchronisesOncePerPortWithFourAttempts) {
         StoreSetting("LastCOM", std::uint32_t{3}); // COM3, then the missing COM1 and COM2
         CUpdaterDialog dialog;
         Run(dialog, {[&] { EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).back(), "no Device found !"); }});
-        const std::vector<std::string> sent = answersSync ? std::vector<std::string>{"VDSP", "?", "VDSP"}
-                                                          : std::vector<std::string>{"VDSP", "?", "?", "?", "?"};
+        const std::vector<std::string> sent = answersSync
+                                                  ? std::vector<std::string>{"VDSP", "?", "VDSP"}
+                                                  : std::vector<std::string>{"VDSP", "?", "?", "?", "?"};
         EXPECT_EQ(SentLines(m_sim->Trace()), sent);
     }
 }
@@ -113,31 +115,45 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
                   // the backup: both channels' image, BLS block and filter bitmap
                   "c000", "RSTA", "RBLS", "RFLT", "c001", "RSTA", "RBLS", "RFLT",
                   // settings cleared; each section cleared and sent from its data offset 4 on
-                  "CPRM", "CPLD", "UPLD", "\\x10\\x00\\x00\\x00", "[16 bytes]", "CAPP", "UAPP", "\\x14\\x00\\x00\\x00",
-                  "[20 bytes]", "CAPD", "UAPD", "\\x0C\\x00\\x00\\x00", "[12 bytes]",
+                  "CPRM", "CPLD", "UPLD", "\\x10\\x00\\x00\\x00", "[16 bytes]", "CAPP", "UAPP",
+                  "\\x14\\x00\\x00\\x00", "[20 bytes]", "CAPD", "UAPD", "\\x0C\\x00\\x00\\x00", "[12 bytes]",
                   // reset, reconnection
                   "RST0", "VDSP", "VPLD", "VTUN",
                   // channel 0 restored value by value
-                  "c000", "LNB5", "LNDA", "WBLS", "\\x03\\x00\\x00\\x00", "\\xB0\\x01\\x02", "I002", "i500", "J001",
-                  "j234", "M712", "H000", "h819", "S001", "s024", "Q008", "y999", "p+\\x00\\x00", "p+\\x02\\x00",
-                  "p+\\xFF\\x1F", "ZAll",
+                  "c000", "LNB5", "LNDA", "WBLS", "\\x03\\x00\\x00\\x00", "\\xB0\\x01\\x02", "I002", "i500",
+                  "J001", "j234", "M712", "H000", "h819", "S001", "s024", "Q008", "y999", "p+\\x00\\x00",
+                  "p+\\x02\\x00", "p+\\xFF\\x1F", "ZAll",
                   // channel 1: no H, LND 16 not sent
-                  "c001", "LNB2", "WBLS", "\\x01\\x00\\x00\\x00", "\\xB1", "I000", "i000", "J000", "j007", "M801",
-                  "S000", "s005", "Q003", "y012", "p+\\x08\\x00", "ZAll"}));
-    EXPECT_EQ(Lower(),
-              (std::vector<std::string>{"", "ready", "ready", "checking update file ...", "read current settings ...",
-                                        "clear current settings ...", "checking Version ...",
-                                        "reading Creation Date ...", "reading BitFile ...",
-                                        "reading FPGACfg from fpga.bit ...", "Clearing FLASH Area...",
-                                        "Downloading FPGA Configuration...", "reading DmpFile ...",
-                                        "reading AppCode from app.dmp ...", "Clearing FLASH Area...",
-                                        "Downloading Application Code...", "reading AppData from app.dmp ...",
-                                        "Clearing FLASH Area...", "Downloading Application Data...", "reset module ...",
-                                        "reconnect ...", "ready", "restore settings ...", "Update Successful"}));
-    EXPECT_EQ(AskedTimeouts(), (std::vector<Timeouts>{Set(10000), Set(5000), Set(20000), Set(5000), Set(20000),
-                                                      Set(5000), Set(20000), Set(5000), OPENED, SEARCH, Set(5000),
-                                                      Set(25000), Set(5000), Set(10000), Set(5000), Set(25000),
-                                                      Set(5000), Set(10000), Set(5000)}));
+                  "c001", "LNB2", "WBLS", "\\x01\\x00\\x00\\x00", "\\xB1", "I000", "i000", "J000", "j007",
+                  "M801", "S000", "s005", "Q003", "y012", "p+\\x08\\x00", "ZAll"}));
+    EXPECT_EQ(Lower(), (std::vector<std::string>{"",
+                                                 "ready",
+                                                 "ready",
+                                                 "checking update file ...",
+                                                 "read current settings ...",
+                                                 "clear current settings ...",
+                                                 "checking Version ...",
+                                                 "reading Creation Date ...",
+                                                 "reading BitFile ...",
+                                                 "reading FPGACfg from fpga.bit ...",
+                                                 "Clearing FLASH Area...",
+                                                 "Downloading FPGA Configuration...",
+                                                 "reading DmpFile ...",
+                                                 "reading AppCode from app.dmp ...",
+                                                 "Clearing FLASH Area...",
+                                                 "Downloading Application Code...",
+                                                 "reading AppData from app.dmp ...",
+                                                 "Clearing FLASH Area...",
+                                                 "Downloading Application Data...",
+                                                 "reset module ...",
+                                                 "reconnect ...",
+                                                 "ready",
+                                                 "restore settings ...",
+                                                 "Update Successful"}));
+    EXPECT_EQ(AskedTimeouts(),
+              (std::vector<Timeouts>{Set(10000), Set(5000), Set(20000), Set(5000), Set(20000), Set(5000),
+                                     Set(20000), Set(5000), OPENED, SEARCH, Set(5000), Set(25000), Set(5000),
+                                     Set(10000), Set(5000), Set(25000), Set(5000), Set(10000), Set(5000)}));
     EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 100, 0, 80, 100, 0, 100, 0}));
     const sim::ModuleState state = m_sim->State();
     const qam::update::UpdateFileParts parts = ThreeSections();
@@ -164,12 +180,13 @@ TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {
                  [&] {
                      ExpectFinished(dialog);
                      EXPECT_TRUE(dialog.m_link.IsOpen());
-                     EXPECT_EQ(Desk().boxes, (std::vector<Box>{{dialog.m_hWnd, "Do You Want To Reset The Modul ?",
-                                                                "Start New Firmware", MB_YESNO, IDYES, false}}));
+                     EXPECT_EQ(Desk().boxes,
+                               (std::vector<Box>{{dialog.m_hWnd, "Do You Want To Reset The Modul ?",
+                                                  "Start New Firmware", MB_YESNO, IDYES, false}}));
                  }});
     EXPECT_EQ(SentLines(m_sim->Trace(), from), (std::vector<std::string>{"CPRM", "RST0"}));
-    EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "Clearing FLASH Area...", "", "Reseting Module ...",
-                                                      "All Settings Set To Default!"}));
+    EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "Clearing FLASH Area...", "",
+                                                 "Reseting Module ...", "All Settings Set To Default!"}));
     EXPECT_EQ(AskedTimeouts(), (std::vector<Timeouts>{Set(10000)}));
     EXPECT_EQ(std::string(dialog.m_lastResetReply.data(), 4), "NUVs");
 }

@@ -40,7 +40,8 @@ protected:
 TEST_F(LinkTest, BlocksGoOutInPiecesAndComeBackWhole) {
     sim::Scenario scenario;
     scenario.blockReceiveLength = 130;
-    scenario.faults = {FaultOn(sim::FaultKind::Silence, "UAPP", 2), FaultOn(sim::FaultKind::WrongReply, "UAPP", 3)};
+    scenario.faults = {FaultOn(sim::FaultKind::Silence, "UAPP", 2),
+                       FaultOn(sim::FaultKind::WrongReply, "UAPP", 3)};
     scenario.faults[1].finalReply = true;
     scenario.faults[1].reply = sim::ToBytes("OK\r\r");
     Start(scenario);
@@ -50,22 +51,24 @@ TEST_F(LinkTest, BlocksGoOutInPiecesAndComeBackWhole) {
     EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100}));
     // Silence after the command is consent: the length and the data go out all the same.
     EXPECT_EQ(m_link.SendBlock("UAPP", nullptr, 0, reply.data(), 4, nullptr), RESULT_OK);
-    EXPECT_EQ(m_link.SendBlock("UAPP", forty.data(), 1, reply.data(), 4, nullptr), ERR_BAD_RESPONSE) << "a final reply not OK";
+    EXPECT_EQ(m_link.SendBlock("UAPP", forty.data(), 1, reply.data(), 4, nullptr), ERR_BAD_RESPONSE)
+        << "a final reply not OK";
     std::array<std::uint8_t, 130> data{};
     int capacity = 130;
     EXPECT_EQ(m_link.ReceiveBlock("RSTA", 4, data.data(), capacity, &m_progress), RESULT_OK);
     EXPECT_EQ(capacity, 130);
     EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100, 0, 50, 99, 100}));
-    EXPECT_EQ(SentLines(m_sim->Trace()), (std::vector<std::string>{"UAPP", "(\\x00\\x00\\x00", "[40 bytes]", "UAPP",
-                                                                  "\\x00\\x00\\x00\\x00", "UAPP", "\\x01\\x00\\x00\\x00",
-                                                                  "Z", "RSTA"}));
+    EXPECT_EQ(SentLines(m_sim->Trace()), (std::vector<std::string>{"UAPP", "(\\x00\\x00\\x00", "[40 bytes]",
+                                                                   "UAPP", "\\x00\\x00\\x00\\x00", "UAPP",
+                                                                   "\\x01\\x00\\x00\\x00", "Z", "RSTA"}));
     EXPECT_TRUE(Desk().boxes.empty());
 }
 
 TEST_F(LinkTest, AFailedExchangeShowsWhatCameAndKeepsItCut) {
     sim::Scenario scenario;
     scenario.blockReceiveLength = 130;
-    scenario.faults = {FaultOn(sim::FaultKind::WrongReply, "c000"), FaultOn(sim::FaultKind::StopMidBlock, "RSTA")};
+    scenario.faults = {FaultOn(sim::FaultKind::WrongReply, "c000"),
+                       FaultOn(sim::FaultKind::StopMidBlock, "RSTA")};
     scenario.faults[0].reply = sim::ToBytes("AB\r\n");
     scenario.faults[1].bytes = 100;
     Start(scenario);
@@ -114,7 +117,8 @@ TEST_F(LinkTest, ReadsEndOnTheirTimeOutsAndALostLineIsNoSpin) {
     auto timed = [&](auto call) {
         const auto start = std::chrono::steady_clock::now();
         const int got = call();
-        return std::make_pair(got, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start));
+        return std::make_pair(
+            got, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start));
     };
     ASSERT_EQ(m_link.SetTimeouts(100, 50, 300, 50, 500), 1);
     // Silence: the whole total, 50 ms a byte and the constant; 4 of 12: the interval after the last.
@@ -132,7 +136,8 @@ TEST_F(LinkTest, ReadsEndOnTheirTimeOutsAndALostLineIsNoSpin) {
     EXPECT_EQ(m_link.Read(reply.data(), 12), 3);
     EXPECT_EQ(m_link.Read(reply.data(), 12), 0);
     EXPECT_LT(ProcessCpuMilliseconds() - cpu, 500) << "a lost line waited on by spinning";
-    EXPECT_EQ(Desk().boxes, (std::vector<Box>{{nullptr, "Read Failed!", "Error", MB_OK | MB_ICONERROR, IDOK, false}}));
+    EXPECT_EQ(Desk().boxes,
+              (std::vector<Box>{{nullptr, "Read Failed!", "Error", MB_OK | MB_ICONERROR, IDOK, false}}));
     m_link.Close();
     EXPECT_EQ(m_link.Read(reply.data(), 4), 0);
     EXPECT_EQ(m_link.Write("VDSP", 4), 0);

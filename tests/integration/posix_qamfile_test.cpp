@@ -35,13 +35,15 @@ Ran Qamfile(const std::string& arguments) {
 class QamfileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir.Write("f.bin", qam::update::Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'});
+        m_dir.Write("f.bin", qam::update::Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L',
+                                                'M', 'N', 'O', 'P'});
         const std::string code = "0123456789abcdefXYZ";
         m_dir.Write("c.bin", qam::update::Bytes(code.begin(), code.end()));
     }
     std::string In(const std::string& name) const { return (m_dir.Path() / name).string(); }
     Ran Build(const std::string& extra) const {
-        return Qamfile("build -o " + In("a.qam") + " --date 0102030405060708 --bitfile fpga.bit --dumpfile app.dmp --fpga " +
+        return Qamfile("build -o " + In("a.qam") +
+                       " --date 0102030405060708 --bitfile fpga.bit --dumpfile app.dmp --fpga " +
                        In("f.bin") + " --appcode " + In("c.bin") + " --scramble P " + extra);
     }
     TempDir m_dir;
@@ -51,18 +53,22 @@ TEST_F(QamfileTest, InfoListsEveryRecordAndVerifyTellsHowReadingEnds) {
     ASSERT_EQ(Build("").status, 0);
     EXPECT_EQ(Qamfile("info " + In("a.qam")).output,
               In("a.qam") + "\n"
-              "offset      tag       length\n"
-              "0x00000000  VERS          29  version \"KESTRAN UpdateFile Vers 2.00\"\n"
-              "0x00000025  DATE           8  key 01 02 03 04 05 06 07 08\n"
-              "0x00000035  BFN            9  name \"fpga.bit\"\n"
-              "0x00000046  BDAT          16  FPGA configuration, control 0x00000000, not scrambled, sends 12 bytes, CRC-32 0xD501F6E7\n"
-              "0x00000062  DFN            8  name \"app.dmp\"\n"
-              "0x00000072  DPRG          19  application code, control 0x00010000, scrambled, sends 15 bytes, CRC-32 0x42055B56\n"
-              "0x00000091  STOP           0\n"
-              "reads to STOP: 2 section(s)\n");
+                            "offset      tag       length\n"
+                            "0x00000000  VERS          29  version \"KESTRAN UpdateFile Vers 2.00\"\n"
+                            "0x00000025  DATE           8  key 01 02 03 04 05 06 07 08\n"
+                            "0x00000035  BFN            9  name \"fpga.bit\"\n"
+                            "0x00000046  BDAT          16  FPGA configuration, control 0x00000000, not "
+                            "scrambled, sends 12 bytes, CRC-32 0xD501F6E7\n"
+                            "0x00000062  DFN            8  name \"app.dmp\"\n"
+                            "0x00000072  DPRG          19  application code, control 0x00010000, scrambled, "
+                            "sends 15 bytes, CRC-32 0x42055B56\n"
+                            "0x00000091  STOP           0\n"
+                            "reads to STOP: 2 section(s)\n");
     EXPECT_EQ(Qamfile("verify " + In("a.qam")).status, 0);
-    for (const auto& [extra, status] : std::vector<std::pair<std::string, int>>{
-             {"--omit STOP", 3}, {"--version-text KESTRAN", 4}, {"--length BDAT=0x40001", 5}, {"--omit DATE", 4}}) {
+    for (const auto& [extra, status] : std::vector<std::pair<std::string, int>>{{"--omit STOP", 3},
+                                                                                {"--version-text KESTRAN", 4},
+                                                                                {"--length BDAT=0x40001", 5},
+                                                                                {"--omit DATE", 4}}) {
         ASSERT_EQ(Build(extra).status, 0) << extra;
         EXPECT_EQ(Qamfile("verify " + In("a.qam")).status, status) << extra;
     }
@@ -90,7 +96,8 @@ TEST_F(QamfileTest, ABuiltFileDownloadsAsItsPartsWere) {
     EXPECT_EQ(OpenDescriptorCount(), descriptors) << "the file stays open";
     ASSERT_EQ(proxy.DownloadUpdateFile(In("a.qam")), RESULT_OK);
     const std::string code = "456789abcdefXYZ";
-    EXPECT_EQ(sim->State().flash[0], (qam::sim::Bytes{'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'}));
+    EXPECT_EQ(sim->State().flash[0],
+              (qam::sim::Bytes{'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'}));
     EXPECT_EQ(sim->State().flash[2], qam::sim::Bytes(code.begin(), code.end()));
 }
 

@@ -73,7 +73,8 @@ TEST_F(PosixPortTest, RepeatedScansLeaveNothingHeld) {
     ScaleTimeoutConstants(1, 40);
     headless::Desktop& windows = headless::Desktop::Instance();
     const CWnd dialog(windows.AddWindow(0, "#32770"));
-    for (const int id : {IDC_STATUS_UPPER, IDC_STATUS_LOWER, IDC_SELECT_FILE, IDC_DEFAULT_SETTINGS, IDC_KEEP_SETTINGS}) {
+    for (const int id :
+         {IDC_STATUS_UPPER, IDC_STATUS_LOWER, IDC_SELECT_FILE, IDC_DEFAULT_SETTINGS, IDC_KEEP_SETTINGS}) {
         windows.AddWindow(id, "Static", dialog.m_hWnd);
     }
     CComDevice link;
@@ -101,7 +102,8 @@ TEST_F(PosixPortTest, RepeatedScansLeaveNothingHeld) {
     link.Close();
     m_holder.Close();
     EXPECT_EQ(OpenDescriptorCount(), descriptors - 2);
-    tally.Note("scans", "fd_before=" + std::to_string(descriptors) + " fd_after=" + std::to_string(OpenDescriptorCount() + 2));
+    tally.Note("scans", "fd_before=" + std::to_string(descriptors) +
+                            " fd_after=" + std::to_string(OpenDescriptorCount() + 2));
 }
 
 } // namespace

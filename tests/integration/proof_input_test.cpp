@@ -72,27 +72,30 @@ std::vector<BadFile> Corpus() {
     const Bytes stop = Frame(TAG_STOP, 0);
     std::vector<BadFile> files = {
         {"empty", {}, "Read Access Error!"},
-        {"version of 27 characters", Join({Frame(TAG_VERS, 27, Bytes(version.begin(), version.end() - 1)), stop}),
-         "Illegal File Format"},
+        {"version of 27 characters",
+         Join({Frame(TAG_VERS, 27, Bytes(version.begin(), version.end() - 1)), stop}), "Illegal File Format"},
         {"unknown tag", Join({Frame(0x41424344, 16, Bytes(16)), stop}), "Illegal File Format"},
         {"section above 0x40000", Join({Frame(TAG_DPRG, 0x40001, Bytes(4)), stop}), "Insufficient Memory"},
         {"section below 4", Join({Frame(TAG_DDAT, 3, Bytes(7)), stop}), "Illegal File Format"},
         {"date of 7 bytes", Join({Frame(TAG_DATE, 7, Bytes(7)), stop}), "Illegal File Format"},
         {"name of 0x40000 bytes", Join({Frame(TAG_BFN, 0x40000), stop}), "Illegal File Format"},
-        {"scrambled before any date", Join({Frame(TAG_BDAT, 12, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), stop}),
+        {"scrambled before any date",
+         Join({Frame(TAG_BDAT, 12, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), stop}),
          "Illegal File Format"},
         {"length beyond the file", Join({Frame(TAG_BFN, 9, Bytes(4))}), "Read Access Error!"},
         {"control word cut", Join({Frame(TAG_BDAT, 12, Bytes(2))}), "Read Access Error!"},
     };
     // A good file ending at each record boundary, or 5 bytes into the next frame, or inside a payload.
     const Bytes good = BuildUpdateFile(ThreeSections());
-    for (std::size_t at = 0; at + 8 <= good.size(); at += 8 + qam::le::Read32(good, at + 4) +
-                                                       (IsSection(KindOfTag(qam::le::Read32(good, at))) ? 4 : 0)) {
+    for (std::size_t at = 0; at + 8 <= good.size();
+         at +=
+         8 + qam::le::Read32(good, at + 4) + (IsSection(KindOfTag(qam::le::Read32(good, at))) ? 4 : 0)) {
         if (qam::le::Read32(good, at) == TAG_STOP) {
             break;
         }
         for (const std::size_t cut : {at, at + 5, at + 10}) {
-            files.push_back({"good file cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)),
+            files.push_back({"good file cut at " + std::to_string(cut),
+                             Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)),
                              "Read Access Error!"});
         }
     }
@@ -117,8 +120,8 @@ TEST_F(ProofInputTest, BadFilesAreRefusedBeforeTheModuleIsTouched) {
         const int failedBefore = FailedParts();
         Desk().Reset();
         const std::string path = file.name == "no file at all" ? (m_dir.Path() / "none.qam").string()
-                                 : file.name == "a directory"   ? (m_dir.Path() / "dir.qam").string()
-                                                                : m_dir.Write("bad.qam", file.bytes);
+                                 : file.name == "a directory"  ? (m_dir.Path() / "dir.qam").string()
+                                                               : m_dir.Write("bad.qam", file.bytes);
         CUpdaterDialog dialog;
         std::size_t searched = 0;
         Run(dialog, {[&] {
@@ -133,7 +136,8 @@ TEST_F(ProofInputTest, BadFilesAreRefusedBeforeTheModuleIsTouched) {
         EXPECT_EQ(m_sim->Trace().size(), searched) << "the module was touched";
         ASSERT_EQ(Desk().boxes.size(), 1u);
         EXPECT_EQ(Desk().boxes[0].text, file.report);
-        EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "ready", "checking update file ...", "Update Failed"}));
+        EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "ready", "checking update file ...",
+                                                     "Update Failed"}));
         tally.Record("malformed-files", FailedParts() == failedBefore);
     }
 }

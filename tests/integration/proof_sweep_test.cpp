@@ -29,9 +29,15 @@ struct Exchange {
     Step step;
 };
 
-bool IsReceive(const std::string& c) { return c == "RSTA" || c == "RBLS"; }
-bool IsSend(const std::string& c) { return c == "UPLD" || c == "UAPP" || c == "UAPD" || c == "WBLS" || c == "WPLP"; }
-bool IsIdentification(const std::string& c) { return c == "VDSP" || c == "VPLD" || c == "VTUN"; }
+bool IsReceive(const std::string& c) {
+    return c == "RSTA" || c == "RBLS";
+}
+bool IsSend(const std::string& c) {
+    return c == "UPLD" || c == "UAPP" || c == "UAPD" || c == "WBLS" || c == "WPLP";
+}
+bool IsIdentification(const std::string& c) {
+    return c == "VDSP" || c == "VPLD" || c == "VTUN";
+}
 
 // The steps of a command's clean run, by the commands that begin them.
 std::vector<Exchange> Classify(const std::vector<sim::TraceEntry>& trace, Command command) {
@@ -43,7 +49,8 @@ std::vector<Exchange> Classify(const std::vector<sim::TraceEntry>& trace, Comman
             continue;
         }
         last = entry.exchange;
-        const std::string c(entry.bytes.begin(), entry.bytes.begin() + std::min<std::size_t>(4, entry.bytes.size()));
+        const std::string c(entry.bytes.begin(),
+                            entry.bytes.begin() + std::min<std::size_t>(4, entry.bytes.size()));
         if (step == Step::Search && !IsIdentification(c)) {
             step = command == Command::Defaults ? Step::Defaults : Step::Backup;
         }
@@ -88,7 +95,7 @@ std::string OwnText(ResultCode code, const std::string& received) {
 }
 
 std::string ReportText(ResultCode code, const std::string& replyArea) {
-    return code == ERR_COM_WRITE     ? "Can Not Write To COM"
+    return code == ERR_COM_WRITE      ? "Can Not Write To COM"
            : code == ERR_NO_RESPONSE  ? "No Response"
            : code == ERR_BAD_RESPONSE ? "Invalid Response [ " + replyArea + " ]"
                                       : "Unknown Error";
@@ -104,8 +111,12 @@ struct Expected {
 
 class SweepTest : public WindowTest, public ::testing::WithParamInterface<std::pair<Command, Kind>> {
 protected:
-    Box Own(const std::string& text) const { return {nullptr, text, "Execute Command", MB_OK | MB_ICONERROR, IDOK, false}; }
-    Box Report(const std::string& text) const { return {m_dialog, text, "ERROR", MB_ICONERROR | MB_OK, IDOK, true}; }
+    Box Own(const std::string& text) const {
+        return {nullptr, text, "Execute Command", MB_OK | MB_ICONERROR, IDOK, false};
+    }
+    Box Report(const std::string& text) const {
+        return {m_dialog, text, "ERROR", MB_ICONERROR | MB_OK, IDOK, true};
+    }
     Box Question(const char* text, const char* caption, int answer) const {
         return {m_dialog, text, caption, MB_YESNO, answer, false};
     }
@@ -114,7 +125,9 @@ protected:
         const bool hangUp = kind == Kind::HangUp;
         const bool beforeReset = e.step == Step::Backup || e.step == Step::Clear || e.step == Step::Download;
         const Expected success{{}, "Update Successful", false, false, {}};
-        auto failed = [&](std::vector<Box> boxes) { return Expected{std::move(boxes), "Update Failed", beforeReset, false, {}}; };
+        auto failed = [&](std::vector<Box> boxes) {
+            return Expected{std::move(boxes), "Update Failed", beforeReset, false, {}};
+        };
         const std::string area = beforeReset ? (e.step == Step::Backup ? "" : "OK") : "NUVs";
         const auto [code, received] = ExchangeEnd(kind, e.step == Step::Reset ? "NUVs" : "OK");
         if (IsSend(e.command)) {
@@ -151,15 +164,21 @@ protected:
             return failed({Own(OwnText(code, received)), Report(ReportText(code, area))});
         case Step::Reconnect:
             if (e.command == "VTUN") { // no tuner type now: another than before, so the defaults stay
-                return {{{m_dialog, "New Firmware Supports Other Tuner Type !\n Previous Settings will NOT Be Restored, Using Defaults.",
+                return {{{m_dialog,
+                          "New Firmware Supports Other Tuner Type !\n Previous Settings will NOT Be "
+                          "Restored, Using Defaults.",
                           "Can NOT Restore Settings", MB_ICONINFORMATION | MB_OK, IDOK, false}},
-                        "Update Successful", false, false, {}};
+                        "Update Successful",
+                        false,
+                        false,
+                        {}};
             }
             return failed({Report("No Response")});
         default: // the restore
             if (e.command[0] == 'i' || e.command[0] == 'j') {
                 // Its result is dropped; only a line that is gone stops the next command.
-                return hangUp ? failed({Own("Can Not Write to COM!"), Report("Can Not Write To COM")}) : success;
+                return hangUp ? failed({Own("Can Not Write to COM!"), Report("Can Not Write To COM")})
+                              : success;
             }
             return failed({Own(OwnText(code, received)), Report(ReportText(code, area))});
         }
@@ -167,8 +186,9 @@ protected:
 
     Expected DefaultsEnd(const Exchange& e, Kind kind) const {
         const auto [code, received] = ExchangeEnd(kind, e.command == "CPRM" ? "OK" : "NUVs");
-        const Box first = e.command == "CPRM" ? Own(OwnText(code, received))
-                                              : Question("Do You Want To Reset The Modul ?", "Start New Firmware", IDYES);
+        const Box first = e.command == "CPRM"
+                              ? Own(OwnText(code, received))
+                              : Question("Do You Want To Reset The Modul ?", "Start New Firmware", IDYES);
         return {{first, Report(ReportText(code, received))}, "Error: Settings Unknown", false, true, {}};
     }
 
@@ -247,7 +267,8 @@ std::vector<Exchange> Sample(const std::vector<Exchange>& all, std::size_t every
     std::set<int> taken;
     std::map<std::pair<Step, std::string>, std::vector<int>> byKind;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        byKind[{all[i].step, all[i].command.substr(0, all[i].command.rfind("p+", 0) == 0 ? 2 : 1)}].push_back(all[i].number);
+        byKind[{all[i].step, all[i].command.substr(0, all[i].command.rfind("p+", 0) == 0 ? 2 : 1)}].push_back(
+            all[i].number);
         if (i % every == 0) {
             taken.insert(all[i].number);
         }
@@ -257,26 +278,35 @@ std::vector<Exchange> Sample(const std::vector<Exchange>& all, std::size_t every
         taken.insert(numbers.back());
     }
     std::vector<Exchange> picked;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(picked), [&](const Exchange& e) { return taken.count(e.number) != 0; });
+    std::copy_if(all.begin(), all.end(), std::back_inserter(picked),
+                 [&](const Exchange& e) { return taken.count(e.number) != 0; });
     return picked;
 }
 
 const char* Name(Kind kind) {
-    return kind == Kind::Silence ? "silence" : kind == Kind::ShortReply ? "short" : kind == Kind::WrongReply ? "wrong"
-                                           : kind == Kind::RefuseBlock ? "refusal" : "hangup";
+    return kind == Kind::Silence       ? "silence"
+           : kind == Kind::ShortReply  ? "short"
+           : kind == Kind::WrongReply  ? "wrong"
+           : kind == Kind::RefuseBlock ? "refusal"
+                                       : "hangup";
 }
 
 TEST_P(SweepTest, EveryExchangeFailsAsItsStepSays) {
     const auto [command, kind] = GetParam();
     ScopedTimeoutScale fast(1, 40);
     const Seen clean = RunCommand(command, {});
-    ASSERT_EQ(clean.status, command == Command::Update ? "Update Successful"
-                            : command == Command::Defaults ? "All Settings Set To Default!" : "ready");
+    ASSERT_EQ(clean.status, command == Command::Update     ? "Update Successful"
+                            : command == Command::Defaults ? "All Settings Set To Default!"
+                                                           : "ready");
     const std::vector<Exchange> exchanges = Classify(m_sim->Trace(), command);
     ASSERT_FALSE(exchanges.empty());
     m_sim.reset();
     const int descriptors = OpenDescriptorCount();
-    const std::string name = std::string("sweep-") + (command == Command::Update ? "update-" : command == Command::Defaults ? "defaults-" : "search-") + Name(kind);
+    const std::string name = std::string("sweep-") +
+                             (command == Command::Update     ? "update-"
+                              : command == Command::Defaults ? "defaults-"
+                                                             : "search-") +
+                             Name(kind);
     // Under Wine every run restarts the simulator command over its control port: a thinner sample.
     const std::size_t every = command != Command::Update ? 1 : RunningUnderWine() ? 30 : 9;
     for (const Exchange& e : Sample(exchanges, every)) {
@@ -284,7 +314,8 @@ TEST_P(SweepTest, EveryExchangeFailsAsItsStepSays) {
         if (kind == Kind::RefuseBlock && !block) {
             continue;
         }
-        SCOPED_TRACE(std::string(Name(kind)) + " at exchange " + std::to_string(e.number) + " \"" + e.command + "\"");
+        SCOPED_TRACE(std::string(Name(kind)) + " at exchange " + std::to_string(e.number) + " \"" +
+                     e.command + "\"");
         const int failedBefore = FailedParts();
         const Seen seen = RunCommand(command, {Strike(kind, e.number)});
         // A bitmap read at 50 ms a byte, or a reconnection over silent ports, on top of twice the clean run.
@@ -293,12 +324,14 @@ TEST_P(SweepTest, EveryExchangeFailsAsItsStepSays) {
         EXPECT_LE(seen.cpu.count(), seen.took.count() / 2 + 3000) << "a wait that spins";
         std::vector<Box> boxes = seen.boxes;
         // Whether a hang-up brings the link's own box depends on when the tool meets it.
-        std::erase_if(boxes, [](const Box& b) { return b.text == "Read Failed!" || b.text == "Write Failed!"; });
+        std::erase_if(boxes,
+                      [](const Box& b) { return b.text == "Read Failed!" || b.text == "Write Failed!"; });
         if (command == Command::Search) {
             EXPECT_TRUE(boxes.empty());
             EXPECT_EQ(seen.status, "ready");
             EXPECT_EQ(seen.linkOpen, e.command == "VTUN") << "found without a tuner, or not found";
-            EXPECT_EQ(seen.upper.rfind(e.command == "VTUN" ? "Device on COM 3\n" : "no Device found !", 0), 0u);
+            EXPECT_EQ(seen.upper.rfind(e.command == "VTUN" ? "Device on COM 3\n" : "no Device found !", 0),
+                      0u);
         } else {
             const Expected expected = command == Command::Update ? UpdateEnd(e, kind) : DefaultsEnd(e, kind);
             if (expected.orBoxes.empty() || boxes != expected.orBoxes) {
@@ -316,13 +349,15 @@ TEST_P(SweepTest, EveryExchangeFailsAsItsStepSays) {
     m_sim.reset();
     // Natively the count is exact; Wine opens and closes a few of its own as it goes.
     EXPECT_LE(OpenDescriptorCount(), descriptors + (RunningUnderWine() ? 8 : 0));
-    m_tally.Note(name, "fd_before=" + std::to_string(descriptors) + " fd_after=" + std::to_string(OpenDescriptorCount()));
+    m_tally.Note(name, "fd_before=" + std::to_string(descriptors) +
+                           " fd_after=" + std::to_string(OpenDescriptorCount()));
 }
 
 std::vector<std::pair<Command, Kind>> Params() {
     std::vector<std::pair<Command, Kind>> params;
     for (Command command : {Command::Update, Command::Defaults, Command::Search}) {
-        for (Kind kind : {Kind::Silence, Kind::ShortReply, Kind::WrongReply, Kind::RefuseBlock, Kind::HangUp}) {
+        for (Kind kind :
+             {Kind::Silence, Kind::ShortReply, Kind::WrongReply, Kind::RefuseBlock, Kind::HangUp}) {
             if (kind != Kind::RefuseBlock || command == Command::Update) { // only the update asks for blocks
                 params.emplace_back(command, kind);
             }
@@ -333,7 +368,9 @@ std::vector<std::pair<Command, Kind>> Params() {
 
 INSTANTIATE_TEST_SUITE_P(Sweep, SweepTest, ::testing::ValuesIn(Params()), [](const auto& param) {
     const Command command = param.param.first;
-    return std::string(command == Command::Update ? "Update_" : command == Command::Defaults ? "Defaults_" : "Search_") +
+    return std::string(command == Command::Update     ? "Update_"
+                       : command == Command::Defaults ? "Defaults_"
+                                                      : "Search_") +
            Name(param.param.second);
 });
 

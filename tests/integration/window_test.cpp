@@ -21,7 +21,8 @@ bool shortResetWrite = false;
 
 // "RST0" goes out only half, and the rest never: a write the line does not complete.
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
-    static const auto next = reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(::dlsym(RTLD_NEXT, "write"));
+    static const auto next =
+        reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(::dlsym(RTLD_NEXT, "write"));
     if (shortResetWrite && count == 4 && std::memcmp(buffer, "RST0", 4) == 0) {
         return next(fd, buffer, 2);
     }
@@ -78,7 +79,8 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
     const std::string longest(260, 'd');
     const std::vector<Row> rows = {
         {"first start: the key is made, 4 ports from port 1", [] {}, 4, "1", ""},
-        {"values missing: 32 ports from port 1", [] { StoreSetting("LastNUVDir", std::string("/fw")); }, 32, "1", "/fw"},
+        {"values missing: 32 ports from port 1", [] { StoreSetting("LastNUVDir", std::string("/fw")); }, 32,
+         "1", "/fw"},
         {"40 ports from port 5: the count is capped at 32",
          [] {
              StoreSetting("LastCOM", std::uint32_t{40});
@@ -93,7 +95,8 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
              StoreSetting("LastNUVDir", longest + "d");
          },
          32, "1", ""},
-        {"a directory of 260 bytes is kept whole", [&] { StoreSetting("LastNUVDir", longest); }, 32, "1", longest},
+        {"a directory of 260 bytes is kept whole", [&] { StoreSetting("LastNUVDir", longest); }, 32, "1",
+         longest},
     };
     ProofTally tally;
     for (const Row& row : rows) {
@@ -104,12 +107,12 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
         row.store();
         CUpdaterDialog dialog;
         Run(dialog, {[&] {
-            EXPECT_EQ(Searched().size(), row.ports);
-            EXPECT_EQ(Searched().empty() ? "" : Searched().front(), row.first);
-            EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).back(), "no Device found !");
-            EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), row.directory);
-            EXPECT_FALSE(Control(dialog, IDC_SELECT_FILE).enabled);
-        }});
+                EXPECT_EQ(Searched().size(), row.ports);
+                EXPECT_EQ(Searched().empty() ? "" : Searched().front(), row.first);
+                EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).back(), "no Device found !");
+                EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), row.directory);
+                EXPECT_FALSE(Control(dialog, IDC_SELECT_FILE).enabled);
+            }});
         EXPECT_TRUE(StoredSetting("LastNUVDir").has_value()) << "the key exists after the first start";
         tally.Record("stored-values", FailedParts() == failedBefore);
     }
@@ -121,12 +124,13 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
         std::string title;
     };
     const std::string fallback = "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V ?.??";
-    for (const Title& title : std::vector<Title>{{true, "1, 4, 6, 0", 0, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 1.46"},
-                                                 {true, "2,10,3,0", 2047, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 2.103"},
-                                                 {true, "1, 4, 6, 0", 2048, fallback},
-                                                 {true, "1.4.6.0", 0, fallback},
-                                                 {true, "", 0, fallback},
-                                                 {false, "", 0, fallback}}) {
+    for (const Title& title :
+         std::vector<Title>{{true, "1, 4, 6, 0", 0, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 1.46"},
+                            {true, "2,10,3,0", 2047, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 2.103"},
+                            {true, "1, 4, 6, 0", 2048, fallback},
+                            {true, "1.4.6.0", 0, fallback},
+                            {true, "", 0, fallback},
+                            {false, "", 0, fallback}}) {
         SCOPED_TRACE(title.fileVersion);
         Desk().Reset();
         Desk().versionPresent = title.present;
@@ -171,7 +175,8 @@ TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
                      window.iconic = true;
                      dialog.SendMessage(WM_PAINT);
                      window.iconic = false;
-                     EXPECT_EQ(dialog.SendMessage(WM_QUERYDRAGICON), reinterpret_cast<LRESULT>(dialog.m_icon));
+                     EXPECT_EQ(dialog.SendMessage(WM_QUERYDRAGICON),
+                               reinterpret_cast<LRESULT>(dialog.m_icon));
                      PostDefaults(dialog);
                  },
                  [&] {
@@ -251,33 +256,92 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
     const std::vector<Exit> exits = {
         {"channel 1 unreadable, Yes: updated without the restore",
          [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
-         {{BACKUP_QUESTION, IDYES}}, {BACKUP_QUESTION}, "Update Successful", RECONNECT, 9},
+         {{BACKUP_QUESTION, IDYES}},
+         {BACKUP_QUESTION},
+         "Update Successful",
+         RECONNECT,
+         9},
         {"channel 1 unreadable, No: nothing is cleared",
          [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
-         {{BACKUP_QUESTION, IDNO}}, {BACKUP_QUESTION, "Unknown Error"}, "Update Failed", {}, 0},
-        {"16 reply bytes to the reset: done at once", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUV 16 bytes ..."); },
-         {}, {}, "Update Successful", {"RST0"}, 0},
-        {"\"OK\\r\\n\" to the reset", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("OK\r\n"); }, {},
-         {"Invalid Response [ OK ]"}, "Update Failed", {"RST0"}, 0},
-        {"\"NUXs\" to the reset", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUXs"); }, {},
-         {"Invalid Response [ NUXs ]"}, "Update Failed", {"RST0"}, 0},
-        {"one byte to the reset shows no part of the earlier reply", [](sim::Scenario& s) { s.resetReply = sim::ToBytes("N"); },
-         {}, {"Invalid Response [ N ]"}, "Update Failed", {"RST0"}, 0},
-        {"reset not written whole: only the report", [](sim::Scenario&) {}, {}, {"Can Not Write To COM"}, "Update Failed",
-         {}, 0, 1, true},
+         {{BACKUP_QUESTION, IDNO}},
+         {BACKUP_QUESTION, "Unknown Error"},
+         "Update Failed",
+         {},
+         0},
+        {"16 reply bytes to the reset: done at once",
+         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUV 16 bytes ..."); },
+         {},
+         {},
+         "Update Successful",
+         {"RST0"},
+         0},
+        {"\"OK\\r\\n\" to the reset",
+         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("OK\r\n"); },
+         {},
+         {"Invalid Response [ OK ]"},
+         "Update Failed",
+         {"RST0"},
+         0},
+        {"\"NUXs\" to the reset",
+         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUXs"); },
+         {},
+         {"Invalid Response [ NUXs ]"},
+         "Update Failed",
+         {"RST0"},
+         0},
+        {"one byte to the reset shows no part of the earlier reply",
+         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("N"); },
+         {},
+         {"Invalid Response [ N ]"},
+         "Update Failed",
+         {"RST0"},
+         0},
+        {"reset not written whole: only the report",
+         [](sim::Scenario&) {},
+         {},
+         {"Can Not Write To COM"},
+         "Update Failed",
+         {},
+         0,
+         1,
+         true},
         {"the line goes during the reset wait: waited out, then not found",
          [](sim::Scenario& s) {
              s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
              s.faults[0].bytes = 4;
          },
-         {}, {"No Response"}, "Update Failed", {"RST0"}, 9, 1, false, false},
-        {"another tuner after the update: its defaults stay", [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; }, {},
-         {TUNER_CHANGED}, "Update Successful", RECONNECT, 9},
-        {"no tuner known before or after: restored", [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
-         {}, {}, "Update Successful", RESTORE, 9},
+         {},
+         {"No Response"},
+         "Update Failed",
+         {"RST0"},
+         9,
+         1,
+         false,
+         false},
+        {"another tuner after the update: its defaults stay",
+         [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; },
+         {},
+         {TUNER_CHANGED},
+         "Update Successful",
+         RECONNECT,
+         9},
+        {"no tuner known before or after: restored",
+         [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
+         {},
+         {},
+         "Update Successful",
+         RESTORE,
+         9},
         {"settings not supported: no backup, no restore",
-         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01"; }, {}, {}, "Update Successful",
-         RECONNECT, 9, 1, false, false},
+         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01"; },
+         {},
+         {},
+         "Update Successful",
+         RECONNECT,
+         9,
+         1,
+         false,
+         false},
         {"keep settings off", [](sim::Scenario&) {}, {}, {}, "Update Successful", RECONNECT, 9, 0},
     };
     for (const Exit& exit : exits) {
@@ -313,8 +377,9 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
         EXPECT_EQ(Lower().back(), exit.status);
         const std::vector<std::string> commands = Commands(m_sim->Trace());
         const auto reset = std::find(commands.begin(), commands.end(), "RST0");
-        EXPECT_EQ(std::vector<std::string>(reset, reset + std::min<std::ptrdiff_t>(5, commands.end() - reset)),
-                  exit.commandsAfterReset);
+        EXPECT_EQ(
+            std::vector<std::string>(reset, reset + std::min<std::ptrdiff_t>(5, commands.end() - reset)),
+            exit.commandsAfterReset);
         EXPECT_EQ(Desk().sleeps, exit.sleeps);
     }
 }
@@ -351,7 +416,8 @@ TEST_F(WindowRulesTest, SecondUpdateNeedsASearchAndTheWaitCountsWholeSeconds) {
     for (const Box& box : Desk().boxes) {
         shown.push_back(box.text);
     }
-    EXPECT_EQ(shown, (std::vector<std::string>{"No Response", "Can Not Write to COM!", BACKUP_QUESTION, "Can Not Write To COM"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"No Response", "Can Not Write to COM!", BACKUP_QUESTION,
+                                               "Can Not Write To COM"}));
     EXPECT_EQ(Lower().back(), "Update Successful");
     // Nine seconds' boundaries crossed: just over eight seconds from a second 999 ms old.
     EXPECT_EQ(Desk().sleeps, 9);

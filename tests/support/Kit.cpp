@@ -47,7 +47,8 @@ std::vector<std::string> Commands(const std::vector<sim::TraceEntry>& trace, std
     std::vector<std::string> commands;
     int last = 0;
     for (std::size_t i = from; i < trace.size(); ++i) {
-        if (trace[i].direction == sim::Direction::ToModule && trace[i].exchange != last && trace[i].exchange != 0) {
+        if (trace[i].direction == sim::Direction::ToModule && trace[i].exchange != last &&
+            trace[i].exchange != 0) {
             commands.emplace_back(trace[i].bytes.begin(), trace[i].bytes.end());
             last = trace[i].exchange;
         }
@@ -80,7 +81,8 @@ constexpr const char* KEY = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
 
 void StoreValue(const char* name, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    ASSERT_EQ(
+        ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
     ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
     ::RegCloseKey(key);
 }
@@ -139,7 +141,8 @@ std::vector<std::string> Lines() {
 
 void StoreLine(const char* name, const std::string& value) {
     std::vector<std::string> lines = Lines();
-    std::erase_if(lines, [name](const std::string& line) { return line.rfind(std::string(name) + "=", 0) == 0; });
+    std::erase_if(lines,
+                  [name](const std::string& line) { return line.rfind(std::string(name) + "=", 0) == 0; });
     lines.push_back(std::string(name) + "=" + value);
     std::filesystem::create_directories(SettingsFile().parent_path());
     std::ofstream file(SettingsFile());
@@ -236,8 +239,9 @@ namespace qam::test {
 
 ProofTally::~ProofTally() {
     for (const auto& [name, row] : m_rows) {
-        std::printf("PROOF class=%s tried=%d passed=%d failed=%d longest_ms=%lld bound_ms=%lld%s\n", name.c_str(),
-                    row.tried, row.passed, row.tried - row.passed, row.longestMs, row.boundMs, row.extra.c_str());
+        std::printf("PROOF class=%s tried=%d passed=%d failed=%d longest_ms=%lld bound_ms=%lld%s\n",
+                    name.c_str(), row.tried, row.passed, row.tried - row.passed, row.longestMs, row.boundMs,
+                    row.extra.c_str());
     }
     std::fflush(stdout);
 }
@@ -248,7 +252,8 @@ void ProofTally::Record(const std::string& name, bool passed, std::chrono::milli
     ++row.tried;
     row.passed += passed ? 1 : 0;
     // The figure that matters is the run closest to its bound.
-    if (bound.count() > 0 && (row.boundMs == 0 || took.count() * row.boundMs > row.longestMs * bound.count())) {
+    if (bound.count() > 0 &&
+        (row.boundMs == 0 || took.count() * row.boundMs > row.longestMs * bound.count())) {
         row.longestMs = took.count();
         row.boundMs = bound.count();
     }

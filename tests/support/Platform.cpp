@@ -16,7 +16,8 @@ namespace qam::test {
 
 TempDir::TempDir() {
     std::random_device seed;
-    m_path = std::filesystem::temp_directory_path() / ("qam-test-" + std::to_string(seed()) + std::to_string(seed()));
+    m_path = std::filesystem::temp_directory_path() /
+             ("qam-test-" + std::to_string(seed()) + std::to_string(seed()));
     std::filesystem::create_directories(m_path);
 }
 
@@ -80,14 +81,17 @@ long long ProcessCpuMilliseconds() {
     if (::getrusage(RUSAGE_SELF, &usage) != 0) {
         return 0;
     }
-    const auto ms = [](const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    const auto ms = [](const timeval& t) {
+        return static_cast<long long>(t.tv_sec) * 1000 + t.tv_usec / 1000;
+    };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 int OpenDescriptorCount() {
     std::error_code error;
     int count = 0;
-    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error)) {
         ++count;
     }
     return error ? -1 : count;

@@ -48,13 +48,15 @@ private:
         address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
         std::string answer;
         if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-            ::send(s, request.data(), static_cast<int>(request.size()), 0) == static_cast<int>(request.size())) {
+            ::send(s, request.data(), static_cast<int>(request.size()), 0) ==
+                static_cast<int>(request.size())) {
             char chunk[4096];
             for (int n; (n = ::recv(s, chunk, sizeof chunk, 0)) > 0;) {
                 answer.append(chunk, static_cast<std::size_t>(n));
                 const std::size_t line = answer.find('\n');
-                if (line != std::string::npos && (answer.rfind("OK\n", 0) == 0 ||
-                                                  answer.size() - line - 1 >= std::strtoull(answer.c_str() + 3, nullptr, 10))) {
+                if (line != std::string::npos &&
+                    (answer.rfind("OK\n", 0) == 0 ||
+                     answer.size() - line - 1 >= std::strtoull(answer.c_str() + 3, nullptr, 10))) {
                     break;
                 }
             }
@@ -62,8 +64,9 @@ private:
         ::closesocket(s);
         const std::size_t line = answer.find('\n');
         if (answer.rfind("OK", 0) != 0 || line == std::string::npos) {
-            ADD_FAILURE() << "simulator control: \"" << request.substr(0, request.find('\n')) << "\" answered \""
-                          << answer.substr(0, 80) << "\"; run the Windows tests through scripts/wine-tests";
+            ADD_FAILURE() << "simulator control: \"" << request.substr(0, request.find('\n'))
+                          << "\" answered \"" << answer.substr(0, 80)
+                          << "\"; run the Windows tests through scripts/wine-tests";
             return {};
         }
         return answer.substr(line + 1);

@@ -44,7 +44,8 @@ LRESULT DialogDefault(HWND dialog, UINT message, WPARAM wParam) {
     if (message == WM_CLOSE) {
         const HWND cancel = Windows().FindChild(dialog, IDCANCEL);
         if (cancel == nullptr || Windows().WindowOf(cancel).enabled) {
-            Windows().PostMessage(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+            Windows().PostMessage(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(cancel));
         }
     }
     return 0;
@@ -68,8 +69,9 @@ void TestDesktop::Reset() {
 }
 
 void PrintTo(const Box& box, std::ostream* out) {
-    *out << "{\"" << box.text << "\", \"" << box.caption << "\", type " << box.type << ", answer " << box.answer
-         << (box.owner != nullptr ? ", owned" : ", no owner") << (box.windowEnabled ? ", window enabled}" : ", window disabled}");
+    *out << "{\"" << box.text << "\", \"" << box.caption << "\", type " << box.type << ", answer "
+         << box.answer << (box.owner != nullptr ? ", owned" : ", no owner")
+         << (box.windowEnabled ? ", window enabled}" : ", window disabled}");
 }
 
 std::vector<std::string> TestDesktop::Texts(int controlId) const {
@@ -112,7 +114,8 @@ int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT
     } else if (question) {
         ADD_FAILURE() << "unexpected question \"" << text << "\"";
     }
-    const bool enabled = runningDialog != nullptr && headless::Desktop::Instance().WindowOf(runningDialog).enabled;
+    const bool enabled =
+        runningDialog != nullptr && headless::Desktop::Instance().WindowOf(runningDialog).enabled;
     boxes.push_back(Box{owner, text, caption, type, answer, enabled});
     return answer;
 }
@@ -170,8 +173,9 @@ bool TestDesktop::RunOperatorStep() {
 }
 
 bool TestDesktop::ShowFileDialog(fw::OpenFileName& dialog) {
-    fileDialogs.push_back(ShownFileDialog{dialog.owner, dialog.title != nullptr ? dialog.title : "", dialog.filter,
-                                          dialog.flags, dialog.initialDir != nullptr ? dialog.initialDir : ""});
+    fileDialogs.push_back(ShownFileDialog{dialog.owner, dialog.title != nullptr ? dialog.title : "",
+                                          dialog.filter, dialog.flags,
+                                          dialog.initialDir != nullptr ? dialog.initialDir : ""});
     if (m_files.empty()) {
         ADD_FAILURE() << "unexpected file dialog";
         return false;
@@ -252,7 +256,8 @@ BOOL CDialog::PreTranslateMessage(MSG* message) {
     const bool ours = message->hwnd == m_hWnd || windows.WindowOf(message->hwnd).parent == m_hWnd;
     // The dialog manager's keyboard: Escape is the cancel command.
     if (ours && message->message == WM_KEYDOWN && message->wParam == VK_ESCAPE) {
-        SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(IDCANCEL).m_hWnd));
+        SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                    reinterpret_cast<LPARAM>(GetDlgItem(IDCANCEL).m_hWnd));
         return TRUE;
     }
     return FALSE;

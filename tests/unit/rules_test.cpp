@@ -48,7 +48,9 @@ TEST(Rules, RepliesAndTheirBoxTexts) {
         SCOPED_TRACE(r.reply);
         const Bytes reply = Of(r.reply);
         EXPECT_EQ(protocol::ClassifyReply(reply, r.expected, r.received), r.code);
-        EXPECT_EQ(protocol::ExchangeBoxText(r.code, reply, protocol::PrintableCut(reply, r.expected, r.received)), r.box);
+        EXPECT_EQ(
+            protocol::ExchangeBoxText(r.code, reply, protocol::PrintableCut(reply, r.expected, r.received)),
+            r.box);
     }
     EXPECT_EQ(protocol::ExchangeBoxText(ERR_COM_WRITE, {}, 0), "Can Not Write to COM!");
 }
@@ -71,7 +73,8 @@ TEST(Rules, LengthWordsAndProgress) {
              {{0xFF, 0xFF, 0xFF, 0xFF}, 4, 130, ERR_NO_RESPONSE, 0},
              {Of("<<\r\n"), 4, 130, ERR_MODULE_REFUSED, 0},
              {Of(">>\r\n"), 4, 130, ERR_MODULE_REFUSED, 0},
-             {Of("<<\r\n"), 4, 0x7FFFFFFF, RESULT_OK, 0x0A0D3C3C}, // a refusal is only what cannot be a length
+             {Of("<<\r\n"), 4, 0x7FFFFFFF, RESULT_OK,
+              0x0A0D3C3C}, // a refusal is only what cannot be a length
          }) {
         int length = 0;
         std::array<std::uint8_t, 4> word{};
@@ -88,11 +91,18 @@ TEST(Rules, LengthWordsAndProgress) {
 TEST(Rules, ErrorReportTexts) {
     using qam::update::ErrorText;
     const std::vector<std::pair<ResultCode, std::string>> texts = {
-        {0, ""}, {ERR_COM_WRITE, "Can Not Write To COM"}, {ERR_NO_RESPONSE, "No Response"},
-        {ERR_MODULE_REFUSED, "Unknown Error"}, {ERR_FILE_OPEN, "Can Not Open File"},
-        {ERR_FILE_FORMAT, "Illegal File Format"}, {ERR_FILE_TOO_BIG, "File contain to much data"},
-        {ERR_FILE_READ, "Read Access Error!"}, {ERR_FILE_TYPE, "File Type not supported!"},
-        {ERR_SECTION_NOT_FOUND, "Section Not Found"}, {ERR_NO_MEMORY, "Insufficient Memory"}, {1, "Unknown Error"},
+        {0, ""},
+        {ERR_COM_WRITE, "Can Not Write To COM"},
+        {ERR_NO_RESPONSE, "No Response"},
+        {ERR_MODULE_REFUSED, "Unknown Error"},
+        {ERR_FILE_OPEN, "Can Not Open File"},
+        {ERR_FILE_FORMAT, "Illegal File Format"},
+        {ERR_FILE_TOO_BIG, "File contain to much data"},
+        {ERR_FILE_READ, "Read Access Error!"},
+        {ERR_FILE_TYPE, "File Type not supported!"},
+        {ERR_SECTION_NOT_FOUND, "Section Not Found"},
+        {ERR_NO_MEMORY, "Insufficient Memory"},
+        {1, "Unknown Error"},
         {ERR_BAD_RESPONSE, "Invalid Response [  ]"}};
     for (const auto& [code, text] : texts) {
         EXPECT_EQ(ErrorText(code), text) << code;
@@ -100,9 +110,14 @@ TEST(Rules, ErrorReportTexts) {
     const std::string ab = "AB\r\n";
     EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, ab), "Invalid Response [ AB ]");
     EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("A B.")), "Invalid Response [ A ]");
-    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("AB\x80" "C")), "Invalid Response [ AB ]");
-    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("\x01" "AB")), "Invalid Response [  ]");
-    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string_view("NUVsX").substr(0, 4)), "Invalid Response [ NUVs ]");
+    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("AB\x80"
+                                                      "C")),
+              "Invalid Response [ AB ]");
+    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("\x01"
+                                                      "AB")),
+              "Invalid Response [  ]");
+    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string_view("NUVsX").substr(0, 4)),
+              "Invalid Response [ NUVs ]");
 }
 
 TEST(Rules, PortsAndIdentification) {
@@ -122,14 +137,14 @@ TEST(Rules, PortsAndIdentification) {
         EXPECT_EQ(SyncMaskBit(port), bit) << port;
     }
     const std::vector<std::pair<std::string, TunerType>> tuners = {
-        {"MB86A1x ", 0}, {"STV0299B", 1}, {"CE6313  ", 2}, {"ALIS3501", 3}, {"STV6110 ", 4}, {"EDU10394", 5},
-        {"MB86A1x!", -1}, {"stv0299b", -1}, {"CE6313 ", -1}};
+        {"MB86A1x ", 0}, {"STV0299B", 1},  {"CE6313  ", 2},  {"ALIS3501", 3}, {"STV6110 ", 4},
+        {"EDU10394", 5}, {"MB86A1x!", -1}, {"stv0299b", -1}, {"CE6313 ", -1}};
     for (const auto& [reply, type] : tuners) {
         EXPECT_EQ(TunerTypeOf(reply), type) << reply;
     }
     const std::vector<std::pair<std::string, double>> versions = {
         {"1.16 A", 1.16}, {" \t1.16", 1.16}, {"-2.5x", -2.5}, {"+3", 3.0}, {"1e2x", 100.0}, {"1e", 1.0},
-        {".5", 0.5}, {".", 0.0}, {"abc", 0.0}, {"", 0.0}, {"1e-999", 0.0}};
+        {".5", 0.5},      {".", 0.0},        {"abc", 0.0},    {"", 0.0},   {"1e-999", 0.0}};
     for (const auto& [text, version] : versions) {
         EXPECT_EQ(ParseFirmwareVersion(text), version) << text;
     }
@@ -145,9 +160,14 @@ TEST(Rules, TitleFileTypeAndTheWaitsSleep) {
     EXPECT_EQ(qam::ui::TitleFromFileVersion("1.4.6.0"), std::nullopt);
     EXPECT_EQ(qam::ui::TitleFromFileVersion("1 ,4,6"), std::nullopt);
     EXPECT_EQ(qam::ui::TitleFromFileVersion("1,4"), std::nullopt);
-    for (const auto& [path, accepted] : std::vector<std::pair<std::string, bool>>{
-             {"C:\\fw\\a.qam", true}, {"a.QAM", true}, {"a.Qam", true}, {".qam", true}, {"qam", false},
-             {"a.qam.bak", false}, {"a.qam ", false}, {"a.bin", false}}) {
+    for (const auto& [path, accepted] : std::vector<std::pair<std::string, bool>>{{"C:\\fw\\a.qam", true},
+                                                                                  {"a.QAM", true},
+                                                                                  {"a.Qam", true},
+                                                                                  {".qam", true},
+                                                                                  {"qam", false},
+                                                                                  {"a.qam.bak", false},
+                                                                                  {"a.qam ", false},
+                                                                                  {"a.bin", false}}) {
         EXPECT_EQ(qam::update::HasUpdateFileType(path), accepted) << path;
     }
     // Just past the next whole second: from 999 ms into one, 2 ms; from its start, 1001 ms.
@@ -158,8 +178,9 @@ TEST(Rules, TitleFileTypeAndTheWaitsSleep) {
 
 // A channel's write as one line: "T" and the read constant for a time-out set, a command, a block
 // as its command and bytes.
-std::string Plan(int channel, const Bytes& image, const std::vector<std::pair<int, std::uint8_t>>& bitmapBytes,
-                 TunerType tuner, double version) {
+std::string Plan(int channel, const Bytes& image,
+                 const std::vector<std::pair<int, std::uint8_t>>& bitmapBytes, TunerType tuner,
+                 double version) {
     SettingsRecord settings;
     settings.length = static_cast<std::uint32_t>(image.size());
     std::copy(image.begin(), image.end(), settings.data.begin());
@@ -171,7 +192,8 @@ std::string Plan(int channel, const Bytes& image, const std::vector<std::pair<in
         bitmap[static_cast<std::size_t>(index)] = value;
     }
     std::string line;
-    for (const auto& step : qam::module::PlanChannelWrite(channel, &settings, bitmap.data(), &bls, tuner, version)) {
+    for (const auto& step :
+         qam::module::PlanChannelWrite(channel, &settings, bitmap.data(), &bls, tuner, version)) {
         if (step.kind == qam::module::WriteStep::Kind::Timeouts) {
             line += " T" + std::to_string(step.readConstant);
             continue;
@@ -197,7 +219,8 @@ TEST(Rules, SettingsEncoding) {
         return Bytes{0x40, 0x42, 0x0F, 0x0F, 0x12, 0, 0, 0, 7, 0, 9, 0, 0, 0, 5, 0, b16, b17};
     };
     const std::string rest = " T5000 M813 S000 s007 Q008 y005 T10000 ZAll T5000";
-    EXPECT_EQ(Plan(1, image(0x00, 0x01), {}, 5, 1.16), "T25000 c001 WPLP:00:01 WBLS:B0 i015 J100 j000" + rest);
+    EXPECT_EQ(Plan(1, image(0x00, 0x01), {}, 5, 1.16),
+              "T25000 c001 WPLP:00:01 WBLS:B0 i015 J100 j000" + rest);
     EXPECT_EQ(Plan(1, image(0x00, 0x02), {}, 5, 1.17), "T25000 c001 WBLS:B0 i015 J100 j000" + rest);
     EXPECT_EQ(Plan(1, image(0x07, 0x0F), {}, 5, 1.15), "T25000 c001 LNB5 LNDF WBLS:B0 i015 J100 j000" + rest);
     // Other tuners take 16 bits: J 0x4240 = 16960 and I 0x0F0F = 3855; channel 0 adds H.

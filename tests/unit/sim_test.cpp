@@ -44,9 +44,9 @@ Fault On(FaultKind kind, const std::string& command, int bytes = 0) {
 TEST(Simulator, EachFaultStrikesItsExchangeOnly) {
     Scenario scenario;
     scenario.blockReceiveLength = 6;
-    scenario.faults = {On(FaultKind::Silence, "VTUN"), On(FaultKind::ShortReply, "VTUN", 3),
+    scenario.faults = {On(FaultKind::Silence, "VTUN"),    On(FaultKind::ShortReply, "VTUN", 3),
                        On(FaultKind::WrongReply, "VTUN"), On(FaultKind::Delay, "VTUN"),
-                       On(FaultKind::HangUp, "VPLD", 2), On(FaultKind::RefuseBlock, "RSTA")};
+                       On(FaultKind::HangUp, "VPLD", 2),  On(FaultKind::RefuseBlock, "RSTA")};
     for (const int i : {1, 2, 3}) {
         scenario.faults[static_cast<std::size_t>(i)].occurrence = i + 1; // the n-th "VTUN"
     }

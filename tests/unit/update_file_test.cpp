@@ -80,16 +80,18 @@ TEST(UpdateFile, RecordsNamesAndWhatEachSectionSends) {
     named.push_back(0);
     named.push_back('x');
     Recorder recorder;
-    const Bytes file = File({Record(qam::update::TAG_VERS, versionWithZero),
-                             Section(qam::update::TAG_BDAT, 0, Text("head....ABCDdata")), // before any name
-                             Record(qam::update::TAG_BFN, named), Section(qam::update::TAG_BDAT, 0, Text("hdr.B")),
-                             Record(qam::update::TAG_DFN, Text("app.dmp")),
-                             Section(qam::update::TAG_DPRG, 0x0F0F, Text("12345678901234")), // other kinds' bits
-                             Section(qam::update::TAG_DDAT, 0x0F0000, Text("abcd")), STOP, Text("never read")});
+    const Bytes file =
+        File({Record(qam::update::TAG_VERS, versionWithZero),
+              Section(qam::update::TAG_BDAT, 0, Text("head....ABCDdata")), // before any name
+              Record(qam::update::TAG_BFN, named), Section(qam::update::TAG_BDAT, 0, Text("hdr.B")),
+              Record(qam::update::TAG_DFN, Text("app.dmp")),
+              Section(qam::update::TAG_DPRG, 0x0F0F, Text("12345678901234")), // other kinds' bits
+              Section(qam::update::TAG_DDAT, 0x0F0000, Text("abcd")), STOP, Text("never read")});
     EXPECT_EQ(Read(file, recorder), RESULT_OK);
-    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"VERS ''", "BDAT ''", "sent ....ABCDdata", "BFN  ''",
-                                                        "BDAT 'fp'", "sent B", "DFN  ''", "DPRG 'app.dmp'",
-                                                        "sent 5678901234", "DDAT 'app.dmp'", "sent ", "STOP ''"}));
+    EXPECT_EQ(recorder.lines,
+              (std::vector<std::string>{"VERS ''", "BDAT ''", "sent ....ABCDdata", "BFN  ''", "BDAT 'fp'",
+                                        "sent B", "DFN  ''", "DPRG 'app.dmp'", "sent 5678901234",
+                                        "DDAT 'app.dmp'", "sent ", "STOP ''"}));
 }
 
 TEST(UpdateFile, ASectionOfTheWholeBufferIsSent) {
@@ -106,11 +108,14 @@ TEST(UpdateFile, ScrambledBodiesUseTheLatestDate) {
     stored.push_back(0x42);
     stored.push_back(0x50);
     Recorder recorder;
-    const Bytes file = File({Record(qam::update::TAG_DATE, dateA), Section(qam::update::TAG_BDAT, 0x1, stored),
-                             Record(qam::update::TAG_DATE, dateB), Section(qam::update::TAG_DPRG, 0x10000, stored), STOP});
+    const Bytes file =
+        File({Record(qam::update::TAG_DATE, dateA), Section(qam::update::TAG_BDAT, 0x1, stored),
+              Record(qam::update::TAG_DATE, dateB), Section(qam::update::TAG_DPRG, 0x10000, stored), STOP});
     ASSERT_EQ(Read(file, recorder), RESULT_OK);
-    qam::update::SectionKey keyA = qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateA.data(), 8));
-    qam::update::SectionKey keyB = qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateB.data(), 8));
+    qam::update::SectionKey keyA =
+        qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateA.data(), 8));
+    qam::update::SectionKey keyB =
+        qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateB.data(), 8));
     ASSERT_NE(keyA, keyB);
     Bytes fpga{0x42, 0x50};
     qam::update::UnscrambleBody(fpga, 'B', keyA);

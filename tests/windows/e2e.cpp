@@ -28,7 +28,8 @@ public:
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         std::string command = "ui\\QamUpdate.exe";
-        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &m_info);
+        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                         &m_info);
         ::CloseHandle(m_info.hThread);
     }
     ~Program() {
@@ -38,7 +39,9 @@ public:
         }
         ::CloseHandle(m_info.hProcess);
     }
-    bool Ended(DWORD waitMs = 30000) const { return ::WaitForSingleObject(m_info.hProcess, waitMs) == WAIT_OBJECT_0; }
+    bool Ended(DWORD waitMs = 30000) const {
+        return ::WaitForSingleObject(m_info.hProcess, waitMs) == WAIT_OBJECT_0;
+    }
     HANDLE Process() const { return m_info.hProcess; }
     DWORD Id() const { return m_info.dwProcessId; }
 
@@ -156,9 +159,10 @@ void Screenshot(HWND window, const char* path) {
     header.biPlanes = 1;
     header.biBitCount = 24;
     header.biCompression = BI_RGB;
-    std::vector<char> pixels(static_cast<std::size_t>((width * 3 + 3) & ~3) * static_cast<std::size_t>(height));
-    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
-                DIB_RGB_COLORS);
+    std::vector<char> pixels(static_cast<std::size_t>((width * 3 + 3) & ~3) *
+                             static_cast<std::size_t>(height));
+    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
     ::DeleteObject(bitmap);
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
@@ -167,7 +171,8 @@ void Screenshot(HWND window, const char* path) {
     file.bfOffBits = sizeof file + sizeof header;
     file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file).write(reinterpret_cast<const char*>(&header), sizeof header);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file)
+        .write(reinterpret_cast<const char*>(&header), sizeof header);
     out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
 }
 
@@ -177,7 +182,8 @@ std::vector<std::pair<UINT_PTR, std::string>> Tips(const Program& program, HWND 
     const HWND tooltip = Find(program, "", "tooltips_class32");
     EXPECT_EQ(::GetWindow(tooltip, GW_OWNER), window);
     const auto count = static_cast<int>(::SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0));
-    char* remote = static_cast<char*>(::VirtualAllocEx(program.Process(), nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+    char* remote =
+        static_cast<char*>(::VirtualAllocEx(program.Process(), nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
     for (int i = 0; i < count; ++i) {
         TOOLINFOA info{};
         info.cbSize = sizeof info;
@@ -205,7 +211,8 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
     parts.fpga->scramble = true;
     const std::string path = std::string(DIRECTORY) + "\\fw.qam";
     auto write = [](const std::string& to, const qam::update::Bytes& bytes) {
-        std::ofstream(to, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(to, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     };
     write(path, qam::update::BuildUpdateFile(parts));
     qam::update::UpdateFileParts wrongVersion = parts;
@@ -214,7 +221,8 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
     ForgetSettings();
     // Without a window manager Wine draws the frames itself only when told to: the title shows then.
     HKEY x11 = nullptr;
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &x11, nullptr);
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr,
+                      &x11, nullptr);
     ::RegSetValueExA(x11, "Decorated", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
     ::RegCloseKey(x11);
 
@@ -223,7 +231,8 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
     ASSERT_NE(window, nullptr);
     const std::string found = "Device on COM 3\nDSP : NUV 1.16 A   PLD : PLD 2.03 B";
     // No key: four ports from COM1, which stays silent for the whole identification read.
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_UPPER)) == "searching Device on COM 1..."; }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return Text(::GetDlgItem(window, IDC_STATUS_UPPER)) == "searching Device on COM 1..."; }));
     ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_UPPER)) == found; }));
     ASSERT_TRUE(Serving(window));
     EXPECT_EQ(Text(window), "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 1.00");
@@ -242,14 +251,49 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
     const std::vector<Item> items = {
         {IDC_UPDATE, "Button", "&Update", {167, 49, 55, 14}, button | BS_PUSHBUTTON, true, false},
         {IDCANCEL, "Button", "&Close", {248, 49, 55, 14}, button | BS_PUSHBUTTON, true, true},
-        {IDC_STATUS_UPPER, "Static", found.c_str(), {5, 7, 298, 17}, WS_CHILD | WS_GROUP | SS_CENTER | SS_SUNKEN, true, true},
-        {IDC_SELECT_FILE, "Button", "&Select File ...", {86, 49, 55, 14}, button | BS_DEFPUSHBUTTON, true, true},
-        {IDC_STATUS_LOWER, "Static", "ready", {5, 83, 298, 10}, WS_CHILD | WS_GROUP | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN,
-         true, true},
+        {IDC_STATUS_UPPER,
+         "Static",
+         found.c_str(),
+         {5, 7, 298, 17},
+         WS_CHILD | WS_GROUP | SS_CENTER | SS_SUNKEN,
+         true,
+         true},
+        {IDC_SELECT_FILE,
+         "Button",
+         "&Select File ...",
+         {86, 49, 55, 14},
+         button | BS_DEFPUSHBUTTON,
+         true,
+         true},
+        {IDC_STATUS_LOWER,
+         "Static",
+         "ready",
+         {5, 83, 298, 10},
+         WS_CHILD | WS_GROUP | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN,
+         true,
+         true},
         {IDC_PROGRESS, "msctls_progress32", "Progress1", {5, 32, 298, 10}, WS_CHILD | PBS_SMOOTH, true, true},
-        {IDC_DEFAULT_SETTINGS, "Button", "&default Settings", {85, 66, 55, 14}, button | BS_PUSHBUTTON, false, true},
-        {IDC_SEARCH_MODULE, "Button", "Search &Module", {5, 49, 55, 14}, button | BS_DEFPUSHBUTTON, true, true},
-        {IDC_KEEP_SETTINGS, "Button", "&keep current Settings", {167, 68, 83, 10}, button | BS_AUTOCHECKBOX, false, true},
+        {IDC_DEFAULT_SETTINGS,
+         "Button",
+         "&default Settings",
+         {85, 66, 55, 14},
+         button | BS_PUSHBUTTON,
+         false,
+         true},
+        {IDC_SEARCH_MODULE,
+         "Button",
+         "Search &Module",
+         {5, 49, 55, 14},
+         button | BS_DEFPUSHBUTTON,
+         true,
+         true},
+        {IDC_KEEP_SETTINGS,
+         "Button",
+         "&keep current Settings",
+         {167, 68, 83, 10},
+         button | BS_AUTOCHECKBOX,
+         false,
+         true},
     };
     // The dialog's base units, from its client area of 308 x 95 dialog units.
     RECT client{};
@@ -277,12 +321,14 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
         RECT actual{};
         ::GetWindowRect(child, &actual);
         ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
-        EXPECT_TRUE(::EqualRect(&actual, &expected)) << actual.left << "," << actual.top << "," << actual.right << ","
-                                                     << actual.bottom << " with base units " << baseX << " x " << baseY;
+        EXPECT_TRUE(::EqualRect(&actual, &expected))
+            << actual.left << "," << actual.top << "," << actual.right << "," << actual.bottom
+            << " with base units " << baseX << " x " << baseY;
         child = ::GetWindow(child, GW_HWNDNEXT);
     }
     std::vector<int> tabs;
-    for (HWND tab = ::GetNextDlgTabItem(window, nullptr, FALSE); tabs.size() < 4; tab = ::GetNextDlgTabItem(window, tab, FALSE)) {
+    for (HWND tab = ::GetNextDlgTabItem(window, nullptr, FALSE); tabs.size() < 4;
+         tab = ::GetNextDlgTabItem(window, tab, FALSE)) {
         tabs.push_back(::GetDlgCtrlID(tab));
     }
     EXPECT_EQ(tabs, (std::vector<int>{IDCANCEL, IDC_SELECT_FILE, IDC_SEARCH_MODULE, IDCANCEL}));
@@ -306,15 +352,18 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
 
     // The whole update, with a close request in the middle of the flash write.
     ::PostMessageA(::GetDlgItem(window, IDC_SEARCH_MODULE), BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "ready"; }) && Serving(window));
+    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "ready"; }) &&
+                Serving(window));
     Choose(first, window, path);
     const std::size_t before = module->Trace().size();
     ::PostMessageA(::GetDlgItem(window, IDC_UPDATE), BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)).rfind("Downloading", 0) == 0; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)).rfind("Downloading", 0) == 0; }));
     EXPECT_FALSE(::IsWindowEnabled(window));
     ::PostMessageA(window, WM_CLOSE, 0, 0);
     Screenshot(window, "e2e-update-download.bmp");
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)).rfind("Update ", 0) == 0; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)).rfind("Update ", 0) == 0; }));
     EXPECT_EQ(Text(::GetDlgItem(window, IDC_STATUS_LOWER)), "Update Successful");
     Screenshot(window, "e2e-update-done.bmp");
     // The whole exchange is the golden run's, under Wine too; here what the module ends with.
@@ -326,10 +375,12 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
 
     // The factory defaults through the hidden button's command, after a search opens the port again.
     ::PostMessageA(::GetDlgItem(window, IDC_SEARCH_MODULE), BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "ready"; }) && Serving(window));
+    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "ready"; }) &&
+                Serving(window));
     ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_DEFAULT_SETTINGS, BN_CLICKED), 0);
     EXPECT_EQ(Answer(first, "Start New Firmware", IDYES), "Do You Want To Reset The Modul ?");
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "All Settings Set To Default!"; }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "All Settings Set To Default!"; }));
     ::PostMessageA(::GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
     ASSERT_TRUE(first.Ended());
     EXPECT_EQ(StoredSetting("PrefCOM"), "3");
@@ -339,7 +390,8 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
     // COM1's 10.6 s would have run out.
     Program second;
     const HWND again = WaitForWindow(second, "");
-    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(again, IDC_STATUS_UPPER)) == found; }, std::chrono::seconds(6)));
+    ASSERT_TRUE(WaitFor([&] { return Text(::GetDlgItem(again, IDC_STATUS_UPPER)) == found; },
+                        std::chrono::seconds(6)));
     const std::size_t started = module->Trace().size();
     EXPECT_TRUE(Serving(again));
     ::PostMessageA(again, WM_CLOSE, 0, 0);

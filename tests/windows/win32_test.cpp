@@ -78,8 +78,8 @@ class Win32Registry : public WindowTest {};
 // Values of another type or size than the window reads them as count as missing.
 TEST_F(Win32Registry, ValuesOfTheWrongKindAreDefaults) {
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Orvane\\NUV2", 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Orvane\\NUV2", 0,
+                                nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const std::uint64_t wide = 3;
     ::RegSetValueExA(key, "LastCOM", 0, REG_SZ, reinterpret_cast<const BYTE*>("3"), 2);
@@ -90,10 +90,10 @@ TEST_F(Win32Registry, ValuesOfTheWrongKindAreDefaults) {
     ScopedTimeoutScale fast(1, 40); // the silent COM1 first
     CUpdaterDialog dialog;
     Run(dialog, {[&] {
-        EXPECT_EQ(dialog.m_search.portCount, 32);
-        EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).at(1), "searching Device on COM 1...");
-        EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), "");
-    }});
+            EXPECT_EQ(dialog.m_search.portCount, 32);
+            EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).at(1), "searching Device on COM 1...");
+            EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), "");
+        }});
     ProofTally().Record("registry-values", !HasFailure());
 }
 

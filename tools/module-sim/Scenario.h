@@ -29,8 +29,8 @@ enum class SyncMode {
 };
 
 struct ChannelContent {
-    Bytes settings;            // served for "RSTA" (at most 256 bytes)
-    Bytes bls;                 // served for "RBLS" (at most 256 bytes)
+    Bytes settings;             // served for "RSTA" (at most 256 bytes)
+    Bytes bls;                  // served for "RBLS" (at most 256 bytes)
     Bytes filter = Bytes(1024); // served for "RFLT", always 1024 bytes
 };
 
@@ -92,22 +92,23 @@ struct TraceEntry {
 enum class FlashArea { Fpga = 0, AppData = 1, AppCode = 2 };
 
 struct ChannelState {
-    ChannelContent content;                 // what it serves now
-    std::vector<std::string> setCommands;   // every set command received, as text ("J001", "LNB5", ...)
-    std::map<std::string, int> values;      // the last value of each set command ("J" -> 1, "LND" -> 10)
-    std::vector<int> filterBitsAdded;       // every "p+" bit, in order received
-    Bytes wbls;                             // the last "WBLS" block
-    Bytes wplp;                             // the last "WPLP" block
+    ChannelContent content;               // what it serves now
+    std::vector<std::string> setCommands; // every set command received, as text ("J001", "LNB5", ...)
+    std::map<std::string, int> values;    // the last value of each set command ("J" -> 1, "LND" -> 10)
+    std::vector<int> filterBitsAdded;     // every "p+" bit, in order received
+    Bytes wbls;                           // the last "WBLS" block
+    Bytes wplp;                           // the last "WPLP" block
 };
 
 struct ModuleState {
-    std::array<Bytes, 3> flash;           // what each flash area holds, by FlashArea
-    std::array<int, 3> flashClears{};     // clear commands per area
-    std::array<int, 3> uploadsWithoutClear{}; // uploads that found their area not cleared since the last upload
-    int settingsClears = 0;               // "CPRM"
-    int resets = 0;                       // "RST0"
-    int commits = 0;                      // "ZAll"
-    int selectedChannel = 0;              // the last "c%03d"
+    std::array<Bytes, 3> flash;       // what each flash area holds, by FlashArea
+    std::array<int, 3> flashClears{}; // clear commands per area
+    std::array<int, 3>
+        uploadsWithoutClear{}; // uploads that found their area not cleared since the last upload
+    int settingsClears = 0;    // "CPRM"
+    int resets = 0;            // "RST0"
+    int commits = 0;           // "ZAll"
+    int selectedChannel = 0;   // the last "c%03d"
     std::array<ChannelState, 2> channels;
     bool hungUp = false;
 };
