@@ -39,10 +39,13 @@ struct UnitJob {
     bool continueWithoutBackup = false;
     bool reset = false;
     const CRecordFile* record = nullptr;
+    // A station's unit: the end of its standard input is the station's word to take no more, and
+    // a unit that has not written anything yet then stops.
+    bool station = false;
 };
 
 // One unit on the module just found (or none found): the update or the factory defaults, its
-// result event and its record line.
+// record line and then its result event, whose exit is the unit's status.
 Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
                 const std::string& start, std::chrono::steady_clock::time_point started);
 
