@@ -79,21 +79,6 @@ std::string PortText(const qam::link::SerialPort& port) {
     return text + "\n";
 }
 
-// The update file and the record file, both refused before any port is opened.
-int RefusedFile(const Options& options, const std::string& file, const std::string& why) {
-    std::fprintf(stderr, "qamtool %s: %s: %s\n", options.command.c_str(), file.c_str(), why.c_str());
-    return STATUS_FILE_REFUSED;
-}
-
-int CheckRecord(const Options& options, std::optional<CRecordFile>& record) {
-    if (options.record.empty()) {
-        return STATUS_SUCCESS;
-    }
-    record.emplace(options.record);
-    std::string problem;
-    return record->Check(problem) ? STATUS_SUCCESS : RefusedFile(options, options.record, problem);
-}
-
 // update and defaults: one unit on the module the search finds.
 int RunOneUnit(const Options& options, const UnitJob& job, const char* interruptNotice) {
     const CPortBinding binding(options.port);
@@ -151,11 +136,8 @@ int RunIdentify(const Options& options) {
 
 int RunUpdate(const Options& options) {
     UpdateImage image;
-    if (const ResultCode refused = LoadUpdateImage(options.file, image); refused != RESULT_OK) {
-        return RefusedFile(options, options.file, update::ErrorText(refused));
-    }
     std::optional<CRecordFile> record;
-    if (const int refused = CheckRecord(options, record); refused != STATUS_SUCCESS) {
+    if (const int refused = PrepareFiles(options, &image, record); refused != STATUS_SUCCESS) {
         return refused;
     }
     UnitJob job;
@@ -168,7 +150,7 @@ int RunUpdate(const Options& options) {
 
 int RunDefaults(const Options& options) {
     std::optional<CRecordFile> record;
-    if (const int refused = CheckRecord(options, record); refused != STATUS_SUCCESS) {
+    if (const int refused = PrepareFiles(options, nullptr, record); refused != STATUS_SUCCESS) {
         return refused;
     }
     UnitJob job;

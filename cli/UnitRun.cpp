@@ -1,6 +1,7 @@
 #include "cli/UnitRun.h"
 
 #include "cli/ExitStatus.h"
+#include "update/ErrorReport.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +33,25 @@ double SecondsSince(Clock::time_point started) {
 }
 
 } // namespace
+
+int PrepareFiles(const Options& options, UpdateImage* image, std::optional<CRecordFile>& record) {
+    const auto refused = [&](const std::string& file, const std::string& why) {
+        std::fprintf(stderr, "qamtool %s: %s: %s\n", options.command.c_str(), file.c_str(), why.c_str());
+        return STATUS_FILE_REFUSED;
+    };
+    if (image != nullptr) {
+        if (const ResultCode problem = LoadUpdateImage(options.file, *image); problem != RESULT_OK) {
+            return refused(options.file, update::ErrorText(problem));
+        }
+    }
+    if (!options.record.empty()) {
+        record.emplace(options.record);
+        if (std::string problem; !record->Check(problem)) {
+            return refused(options.record, problem);
+        }
+    }
+    return STATUS_SUCCESS;
+}
 
 CWriters::CWriters(bool json, bool oneLine) {
     if (json) {

@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/EventView.h"
+#include "cli/Options.h"
 #include "cli/RecordFile.h"
 #include "cli/Unit.h"
 #include "cli/UpdateImage.h"
@@ -27,6 +28,11 @@ private:
     std::optional<CJsonLines> m_json;
     std::optional<CTerminalView> m_view;
 };
+
+// The update file (image: the command takes one) read, checked whole and hashed, and the record
+// file checked, before any port is opened: STATUS_SUCCESS, or STATUS_FILE_REFUSED with a message
+// on standard error.
+int PrepareFiles(const Options& options, UpdateImage* image, std::optional<CRecordFile>& record);
 
 // A unit's note when its record line could not be written: the station then takes no more units.
 inline constexpr const char* NOTE_RECORD_LOST =
