@@ -16,10 +16,11 @@ namespace qam::cli {
 namespace {
 
 constexpr const char* COM_LABEL = "COM%d";
+constexpr const char* COM_IN_TEXTS = "COM %d"; // as the search's status texts name a port
 
-std::string ComLabel(int com) {
+std::string ComLabel(int com, const char* format = COM_LABEL) {
     char label[32];
-    std::snprintf(label, sizeof label, COM_LABEL, com);
+    std::snprintf(label, sizeof label, format, com);
     return label;
 }
 
@@ -33,6 +34,9 @@ std::string VersionText(double version) {
 
 CUnit::CUnit(CEventSink& sink, PortChoice port) : m_port(std::move(port)), m_host(sink) {
     m_host.SetPort(m_port.label);
+    if (m_port.linked) {
+        m_host.ShowComAs(ComLabel(*m_port.com, COM_IN_TEXTS), m_port.label);
+    }
     m_proxy.m_comDevice = &m_link;
     m_proxy.m_progressBar = &m_host.ProgressBar();
     m_proxy.m_statusLine = &m_host.StatusLine();
