@@ -8,6 +8,7 @@
 #include "ui/UpdaterDialog.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 namespace qam::test {
@@ -100,23 +101,31 @@ void StoreSetting(const char* name, std::uint32_t number) {
     StoreValue(name, REG_DWORD, &number, sizeof number);
 }
 
+// Read as stored: the wide call returns the data's own length (the narrow one adds a zero under
+// Wine), so a terminator the program wrote shows as a trailing zero character.
 std::optional<std::string> StoredSetting(const char* name) {
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ, &key) != 0) {
         return std::nullopt;
     }
     DWORD type = 0;
-    char data[512] = {};
-    DWORD size = sizeof data - 1;
-    const LONG read = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    wchar_t data[512] = {};
+    DWORD size = sizeof data;
+    const std::wstring wide(name, name + std::strlen(name));
+    const LONG read =
+        ::RegQueryValueExW(key, wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     ::RegCloseKey(key);
     if (read != 0) {
         return std::nullopt;
     }
-    if (type == REG_DWORD) {
+    if (type == REG_DWORD && size == sizeof(std::uint32_t)) {
         return std::to_string(*reinterpret_cast<const std::uint32_t*>(data));
     }
-    return std::string(data, ::strnlen(data, size)); // Wine counts a terminator the value was not stored with
+    std::string text;
+    for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) {
+        text.push_back(static_cast<char>(data[i]));
+    }
+    return text;
 }
 
 #else

@@ -245,6 +245,9 @@ INT_PTR CDialog::DoModal() {
             break;
         }
     }
+    // A window that ended early fails the test that drove it: its remaining steps never ran.
+    EXPECT_EQ(desktop.StepsLeft(), 0u) << "operator steps the window never reached";
+    EXPECT_EQ(desktop.AnswersLeft(), 0u) << "scripted boxes the window never showed";
     windows.DestroyWindow(dialog);
     desktop.runningDialog = nullptr;
     m_hWnd = nullptr;

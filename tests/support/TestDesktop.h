@@ -119,6 +119,9 @@ public:
 
     // The operator: steps that a modal loop runs, one each time it finds its queue empty.
     void Operate(std::function<void()> step) { m_steps.push_back(std::move(step)); }
+    // What the modal loop left when it ended; both must be none.
+    std::size_t StepsLeft() const { return m_steps.size(); }
+    std::size_t AnswersLeft() const { return m_answers.size(); }
     void Click(HWND control);
     void PressKey(HWND window, WPARAM key);
     void CloseBox(HWND dialog);
