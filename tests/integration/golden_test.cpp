@@ -60,6 +60,7 @@ TEST_F(GoldenTest, StartUpSearchIdentifiesTheModuleAndEnablesItsButtons) {
             EXPECT_TRUE(Control(dialog, IDC_KEEP_SETTINGS).enabled);
             EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
             ExpectFinished(dialog);
+            EXPECT_EQ(Desk().cursor, (std::vector<bool>{true, false})) << "the wait cursor for the search";
         }});
     EXPECT_TRUE(Desk().boxes.empty());
 }
@@ -165,6 +166,10 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
     // Nine whole seconds waited, asleep between them.
     EXPECT_EQ(Desk().sleeps, 9);
     EXPECT_EQ(Desk().awake, (std::vector<bool>{true, false}));
+    // The search's wait cursor, then the update's for its whole run (shown again after each message).
+    std::vector<bool> cursor = Desk().cursor;
+    cursor.erase(std::unique(cursor.begin(), cursor.end()), cursor.end());
+    EXPECT_EQ(cursor, (std::vector<bool>{true, false, true, false}));
 }
 
 TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {
@@ -188,6 +193,7 @@ TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {
     EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "Clearing FLASH Area...", "",
                                                  "Reseting Module ...", "All Settings Set To Default!"}));
     EXPECT_EQ(AskedTimeouts(), (std::vector<Timeouts>{Set(10000)}));
+    EXPECT_EQ(Desk().cursor, (std::vector<bool>{true, false, true, false})) << "the search's, the command's";
     EXPECT_EQ(std::string(dialog.m_lastResetReply.data(), 4), "NUVs");
 }
 
