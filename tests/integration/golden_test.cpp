@@ -97,19 +97,22 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
     const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
     CUpdaterDialog dialog;
     std::size_t from = 0;
-    Run(dialog, {[&] { Choose(dialog, path); },
-                 [&] {
-                     from = m_sim->Trace().size();
-                     ClearAskedTimeouts();
-                     Press(dialog, IDC_UPDATE);
-                 },
-                 [&] {
-                     ExpectFinished(dialog);
-                     // The Update button stays off after the reset until a new search.
-                     EXPECT_FALSE(dialog.m_search.moduleFound);
-                     EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
-                     EXPECT_FALSE(dialog.m_link.IsOpen());
-                 }});
+    Run(dialog,
+        {[&] { Choose(dialog, path); },
+         [&] {
+             from = m_sim->Trace().size();
+             ClearAskedTimeouts();
+             Press(dialog, IDC_UPDATE);
+         },
+         [&] {
+             ExpectFinished(dialog);
+             // The Update button stays off after the reset until a new search.
+             EXPECT_FALSE(dialog.m_search.moduleFound);
+             EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
+             EXPECT_FALSE(dialog.m_link.IsOpen());
+             Choose(dialog, path);
+         },
+         [&] { EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled) << "a file chosen after the reset"; }});
 
     EXPECT_EQ(SentLines(m_sim->Trace(), from),
               (std::vector<std::string>{
@@ -150,7 +153,8 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
                                                  "reconnect ...",
                                                  "ready",
                                                  "restore settings ...",
-                                                 "Update Successful"}));
+                                                 "Update Successful",
+                                                 "ready"}));
     EXPECT_EQ(AskedTimeouts(),
               (std::vector<Timeouts>{Set(10000), Set(5000), Set(20000), Set(5000), Set(20000), Set(5000),
                                      Set(20000), Set(5000), OPENED, SEARCH, Set(5000), Set(25000), Set(5000),

@@ -8,7 +8,6 @@
 #include "ui/UpdaterDialog.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 
 namespace qam::test {
@@ -101,19 +100,18 @@ void StoreSetting(const char* name, std::uint32_t number) {
     StoreValue(name, REG_DWORD, &number, sizeof number);
 }
 
-// Read as stored: the wide call returns the data's own length (the narrow one adds a zero under
-// Wine), so a terminator the program wrote shows as a trailing zero character.
+// A text's bytes and length as stored, but for one terminator: Windows itself stores one behind a
+// text written without it when a zero follows in memory, so that only the settings file can show
+// a terminator the program wrote.
 std::optional<std::string> StoredSetting(const char* name) {
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ, &key) != 0) {
         return std::nullopt;
     }
     DWORD type = 0;
-    wchar_t data[512] = {};
+    char data[512] = {};
     DWORD size = sizeof data;
-    const std::wstring wide(name, name + std::strlen(name));
-    const LONG read =
-        ::RegQueryValueExW(key, wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    const LONG read = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     ::RegCloseKey(key);
     if (read != 0) {
         return std::nullopt;
@@ -121,11 +119,7 @@ std::optional<std::string> StoredSetting(const char* name) {
     if (type == REG_DWORD && size == sizeof(std::uint32_t)) {
         return std::to_string(*reinterpret_cast<const std::uint32_t*>(data));
     }
-    std::string text;
-    for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) {
-        text.push_back(static_cast<char>(data[i]));
-    }
-    return text;
+    return std::string(data, size > 0 && data[size - 1] == '\0' ? size - 1 : size);
 }
 
 #else
