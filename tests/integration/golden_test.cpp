@@ -60,6 +60,7 @@ TEST_F(GoldenTest, StartUpSearchIdentifiesTheModuleAndEnablesItsButtons) {
             EXPECT_TRUE(Control(dialog, IDC_KEEP_SETTINGS).enabled);
             EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
             ExpectFinished(dialog);
+            EXPECT_EQ(Desk().cursor, (std::vector<bool>{true, false})) << "the wait cursor for the search";
         }});
     EXPECT_TRUE(Desk().boxes.empty());
 }
@@ -96,19 +97,22 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
     const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
     CUpdaterDialog dialog;
     std::size_t from = 0;
-    Run(dialog, {[&] { Choose(dialog, path); },
-                 [&] {
-                     from = m_sim->Trace().size();
-                     ClearAskedTimeouts();
-                     Press(dialog, IDC_UPDATE);
-                 },
-                 [&] {
-                     ExpectFinished(dialog);
-                     // The Update button stays off after the reset until a new search.
-                     EXPECT_FALSE(dialog.m_search.moduleFound);
-                     EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
-                     EXPECT_FALSE(dialog.m_link.IsOpen());
-                 }});
+    Run(dialog,
+        {[&] { Choose(dialog, path); },
+         [&] {
+             from = m_sim->Trace().size();
+             ClearAskedTimeouts();
+             Press(dialog, IDC_UPDATE);
+         },
+         [&] {
+             ExpectFinished(dialog);
+             // The Update button stays off after the reset until a new search.
+             EXPECT_FALSE(dialog.m_search.moduleFound);
+             EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled);
+             EXPECT_FALSE(dialog.m_link.IsOpen());
+             Choose(dialog, path);
+         },
+         [&] { EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled) << "a file chosen after the reset"; }});
 
     EXPECT_EQ(SentLines(m_sim->Trace(), from),
               (std::vector<std::string>{
@@ -149,7 +153,8 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
                                                  "reconnect ...",
                                                  "ready",
                                                  "restore settings ...",
-                                                 "Update Successful"}));
+                                                 "Update Successful",
+                                                 "ready"}));
     EXPECT_EQ(AskedTimeouts(),
               (std::vector<Timeouts>{Set(10000), Set(5000), Set(20000), Set(5000), Set(20000), Set(5000),
                                      Set(20000), Set(5000), OPENED, SEARCH, Set(5000), Set(25000), Set(5000),
@@ -165,6 +170,10 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
     // Nine whole seconds waited, asleep between them.
     EXPECT_EQ(Desk().sleeps, 9);
     EXPECT_EQ(Desk().awake, (std::vector<bool>{true, false}));
+    // The search's wait cursor, then the update's for its whole run (shown again after each message).
+    std::vector<bool> cursor = Desk().cursor;
+    cursor.erase(std::unique(cursor.begin(), cursor.end()), cursor.end());
+    EXPECT_EQ(cursor, (std::vector<bool>{true, false, true, false}));
 }
 
 TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {
@@ -188,6 +197,7 @@ TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {
     EXPECT_EQ(Lower(), (std::vector<std::string>{"", "ready", "Clearing FLASH Area...", "",
                                                  "Reseting Module ...", "All Settings Set To Default!"}));
     EXPECT_EQ(AskedTimeouts(), (std::vector<Timeouts>{Set(10000)}));
+    EXPECT_EQ(Desk().cursor, (std::vector<bool>{true, false, true, false})) << "the search's, the command's";
     EXPECT_EQ(std::string(dialog.m_lastResetReply.data(), 4), "NUVs");
 }
 

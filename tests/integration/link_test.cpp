@@ -58,6 +58,7 @@ TEST_F(LinkTest, BlocksGoOutInPiecesAndComeBackWhole) {
     EXPECT_EQ(m_link.ReceiveBlock("RSTA", 4, data.data(), capacity, &m_progress), RESULT_OK);
     EXPECT_EQ(capacity, 130);
     EXPECT_EQ(Desk().Progress(), (std::vector<int>{0, 40, 80, 100, 0, 50, 99, 100}));
+    EXPECT_EQ(Desk().progressRanges, (std::vector<LPARAM>{0x00640000, 0x00640000})) << "0 to 100, each time";
     EXPECT_EQ(SentLines(m_sim->Trace()), (std::vector<std::string>{"UAPP", "(\\x00\\x00\\x00", "[40 bytes]",
                                                                    "UAPP", "\\x00\\x00\\x00\\x00", "UAPP",
                                                                    "\\x01\\x00\\x00\\x00", "Z", "RSTA"}));
@@ -136,8 +137,10 @@ TEST_F(LinkTest, ReadsEndOnTheirTimeOutsAndALostLineIsNoSpin) {
     EXPECT_EQ(m_link.Read(reply.data(), 12), 3);
     EXPECT_EQ(m_link.Read(reply.data(), 12), 0);
     EXPECT_LT(ProcessCpuMilliseconds() - cpu, 500) << "a lost line waited on by spinning";
+    EXPECT_EQ(m_link.Write("VDSP", 4), 0);
     EXPECT_EQ(Desk().boxes,
-              (std::vector<Box>{{nullptr, "Read Failed!", "Error", MB_OK | MB_ICONERROR, IDOK, false}}));
+              (std::vector<Box>{{nullptr, "Read Failed!", "Error", MB_OK | MB_ICONERROR, IDOK, false},
+                                {nullptr, "Write Failed!", "Error", MB_OK | MB_ICONERROR, IDOK, false}}));
     m_link.Close();
     EXPECT_EQ(m_link.Read(reply.data(), 4), 0);
     EXPECT_EQ(m_link.Write("VDSP", 4), 0);

@@ -156,35 +156,38 @@ TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
         EXPECT_EQ(dialog.SendMessage(WM_QUERYENDSESSION), FALSE);
         EXPECT_EQ(dialog.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)), 0);
     });
-    Run(dialog, {[&] {
-                     // The six tips themselves are read from outside under Wine (tests/windows/e2e.cpp).
-                     EXPECT_EQ(Desk().tools.begin()->second.size(), 6u);
-                     Desk().Hover(Item(dialog, IDC_SEARCH_MODULE));
-                 },
-                 [&] {
-                     EXPECT_EQ(Desk().shownTip, "search QAM-Module on COM-ports");
-                     Desk().Hover(Item(dialog, IDC_STATUS_UPPER));
-                 },
-                 [&] {
-                     EXPECT_EQ(Desk().shownTip, "");
-                     // The hidden check box's click, as the window would get it.
-                     dialog.CheckDlgButton(IDC_KEEP_SETTINGS, BST_UNCHECKED);
-                     dialog.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_KEEP_SETTINGS, BN_CLICKED));
-                     EXPECT_EQ(dialog.m_keepSettings, 0);
-                     headless::Window& window = headless::Desktop::Instance().WindowOf(dialog.m_hWnd);
-                     window.iconic = true;
-                     dialog.SendMessage(WM_PAINT);
-                     window.iconic = false;
-                     EXPECT_EQ(dialog.SendMessage(WM_QUERYDRAGICON),
-                               reinterpret_cast<LRESULT>(dialog.m_icon));
-                     PostDefaults(dialog);
-                 },
-                 [&] {
-                     EXPECT_EQ(Lower().back(), "All Settings Set To Default!");
-                     EXPECT_EQ(dialog.SendMessage(WM_QUERYENDSESSION), TRUE);
-                     Desk().PressKey(Item(dialog, IDC_UPDATE), VK_ESCAPE);
-                 },
-                 [] { ADD_FAILURE() << "Escape did not close the window"; }});
+    // Steps of its own, without Run's closing one: Escape is the last step and must close.
+    for (auto& step : std::vector<std::function<void()>>{
+             [&] {
+                 // The six tips themselves are read from outside under Wine (tests/windows/e2e.cpp).
+                 EXPECT_EQ(Desk().tools.begin()->second.size(), 6u);
+                 Desk().Hover(Item(dialog, IDC_SEARCH_MODULE));
+             },
+             [&] {
+                 EXPECT_EQ(Desk().shownTip, "search QAM-Module on COM-ports");
+                 Desk().Hover(Item(dialog, IDC_STATUS_UPPER));
+             },
+             [&] {
+                 EXPECT_EQ(Desk().shownTip, "");
+                 // The hidden check box's click, as the window would get it.
+                 dialog.CheckDlgButton(IDC_KEEP_SETTINGS, BST_UNCHECKED);
+                 dialog.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_KEEP_SETTINGS, BN_CLICKED));
+                 EXPECT_EQ(dialog.m_keepSettings, 0);
+                 headless::Window& window = headless::Desktop::Instance().WindowOf(dialog.m_hWnd);
+                 window.iconic = true;
+                 dialog.SendMessage(WM_PAINT);
+                 window.iconic = false;
+                 EXPECT_EQ(dialog.SendMessage(WM_QUERYDRAGICON), reinterpret_cast<LRESULT>(dialog.m_icon));
+                 PostDefaults(dialog);
+             },
+             [&] {
+                 EXPECT_EQ(Lower().back(), "All Settings Set To Default!");
+                 EXPECT_EQ(dialog.SendMessage(WM_QUERYENDSESSION), TRUE);
+                 Desk().PressKey(Item(dialog, IDC_UPDATE), VK_ESCAPE);
+             }}) {
+        Desk().Operate(std::move(step));
+    }
+    dialog.DoModal();
     ASSERT_EQ(Desk().drawnIcons.size(), 1u);
     // Centred in the 462 x 154 pixel client area: ((462 - 32 + 1) / 2, (154 - 32 + 1) / 2).
     EXPECT_EQ(Desk().drawnIcons[0].x, 215);
@@ -215,6 +218,8 @@ TEST_F(WindowRulesTest, FactoryDefaultsEndAsTheResetAnswers) {
     for (const Row& row : std::vector<Row>{
              {"OK\r\n", IDYES, {"CPRM", "RST0"}, "", "All Settings Set To Default!"},
              {"NUVx", IDYES, {"CPRM", "RST0"}, "Invalid Response [ NUVx ]", "Error: Settings Unknown"},
+             // Nothing of the "OK\r\n" to "CPRM" shows behind a one-byte reply.
+             {"N", IDYES, {"CPRM", "RST0"}, "Invalid Response [ N ]", "Error: Settings Unknown"},
              {"NUVs", IDNO, {"CPRM"}, "", "All Settings Set To Default!"}}) {
         SCOPED_TRACE(row.resetReply);
         Desk().Reset();
@@ -325,6 +330,14 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
          "Update Successful",
          RECONNECT,
          9},
+        {"another tuner and no backup in hand (keep settings off): the box all the same",
+         [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; },
+         {},
+         {TUNER_CHANGED},
+         "Update Successful",
+         RECONNECT,
+         9,
+         0},
         {"no tuner known before or after: restored",
          [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
          {},

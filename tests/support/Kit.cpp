@@ -100,6 +100,9 @@ void StoreSetting(const char* name, std::uint32_t number) {
     StoreValue(name, REG_DWORD, &number, sizeof number);
 }
 
+// A text's bytes and length as stored, but for one terminator: Windows itself stores one behind a
+// text written without it when a zero follows in memory, so that only the settings file can show
+// a terminator the program wrote.
 std::optional<std::string> StoredSetting(const char* name) {
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY, 0, KEY_READ, &key) != 0) {
@@ -107,16 +110,16 @@ std::optional<std::string> StoredSetting(const char* name) {
     }
     DWORD type = 0;
     char data[512] = {};
-    DWORD size = sizeof data - 1;
+    DWORD size = sizeof data;
     const LONG read = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     ::RegCloseKey(key);
     if (read != 0) {
         return std::nullopt;
     }
-    if (type == REG_DWORD) {
+    if (type == REG_DWORD && size == sizeof(std::uint32_t)) {
         return std::to_string(*reinterpret_cast<const std::uint32_t*>(data));
     }
-    return std::string(data, ::strnlen(data, size)); // Wine counts a terminator the value was not stored with
+    return std::string(data, size > 0 && data[size - 1] == '\0' ? size - 1 : size);
 }
 
 #else

@@ -125,6 +125,9 @@ std::optional<LRESULT> TestDesktop::Sent(HWND window, UINT message, WPARAM wPara
     if (message == PBM_SETPOS) {
         m_progress.push_back(static_cast<int>(wParam));
     }
+    if (message == PBM_SETRANGE) {
+        progressRanges.push_back(lParam);
+    }
     if (target.className == BUTTON_CLASS && message == WM_LBUTTONUP) {
         // Input reaches only a live, visible, enabled control of an enabled window.
         const headless::Window& parent = Windows().WindowOf(target.parent);
@@ -245,6 +248,9 @@ INT_PTR CDialog::DoModal() {
             break;
         }
     }
+    // A window that ended early fails the test that drove it: its remaining steps never ran.
+    EXPECT_EQ(desktop.StepsLeft(), 0u) << "operator steps the window never reached";
+    EXPECT_EQ(desktop.AnswersLeft(), 0u) << "scripted boxes the window never showed";
     windows.DestroyWindow(dialog);
     desktop.runningDialog = nullptr;
     m_hWnd = nullptr;

@@ -51,8 +51,9 @@ struct DesktopState {
 
     std::vector<Box> boxes;
     std::vector<ShownFileDialog> fileDialogs;
-    std::vector<bool> cursor; // every change of the shown cursor: true while the wait cursor shows
-    std::vector<bool> awake;  // every request to keep the computer awake (true) or let it sleep
+    std::vector<bool> cursor;           // every change of the shown cursor: true while the wait cursor shows
+    std::vector<bool> awake;            // every request to keep the computer awake (true) or let it sleep
+    std::vector<LPARAM> progressRanges; // every PBM_SETRANGE's low and high words
 
     // The clock, in milliseconds; a sleep moves it on by its length and takes `realSleepMs` of real
     // time. A thousand readings move it a millisecond, so that a wait that polls still ends.
@@ -119,6 +120,9 @@ public:
 
     // The operator: steps that a modal loop runs, one each time it finds its queue empty.
     void Operate(std::function<void()> step) { m_steps.push_back(std::move(step)); }
+    // What the modal loop left when it ended; both must be none.
+    std::size_t StepsLeft() const { return m_steps.size(); }
+    std::size_t AnswersLeft() const { return m_answers.size(); }
     void Click(HWND control);
     void PressKey(HWND window, WPARAM key);
     void CloseBox(HWND dialog);

@@ -1,13 +1,14 @@
 // The update-file reader on files made byte by byte: what each record does, what a section sends,
 // what is never read. Malformed files are the window's proof corpus (proof_input_test).
 #include "common/LittleEndian.h"
+#include "update/DateMask.h"
 #include "update/MemorySource.h"
-#include "update/SectionTransform.h"
 #include "update/UpdateFileFormat.h"
 #include "update/UpdateFileReader.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -100,10 +101,14 @@ TEST(UpdateFile, ASectionOfTheWholeBufferIsSent) {
     EXPECT_EQ(recorder.sent.at(0).size(), 0x40000u - 4);
 }
 
+// Each date gives its own key; only bytes from data offset 12 on change. The dates are the
+// build's mask XOR keys 0, 0, 0, 0 and 0x08, 0x10, 0xF8, 0xFF.
 TEST(UpdateFile, ScrambledBodiesUseTheLatestDate) {
-    // Two dates: the masked bytes give different keys; only bytes from data offset 12 on change.
-    const Bytes dateA{0, 0, 0, 0, 0, 0, 0, 0};
-    const Bytes dateB{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    Bytes dateA(qam::update::DATE_MASK.begin(), qam::update::DATE_MASK.end());
+    Bytes dateB = dateA;
+    for (const std::size_t i : {0u, 1u, 2u, 3u}) {
+        dateB[i] ^= std::array<std::uint8_t, 4>{0x08, 0x10, 0xF8, 0xFF}[i];
+    }
     Bytes stored = HEAD;
     stored.push_back(0x42);
     stored.push_back(0x50);
@@ -112,17 +117,9 @@ TEST(UpdateFile, ScrambledBodiesUseTheLatestDate) {
         File({Record(qam::update::TAG_DATE, dateA), Section(qam::update::TAG_BDAT, 0x1, stored),
               Record(qam::update::TAG_DATE, dateB), Section(qam::update::TAG_DPRG, 0x10000, stored), STOP});
     ASSERT_EQ(Read(file, recorder), RESULT_OK);
-    qam::update::SectionKey keyA =
-        qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateA.data(), 8));
-    qam::update::SectionKey keyB =
-        qam::update::KeyFromDate(std::span<const std::uint8_t, 8>(dateB.data(), 8));
-    ASSERT_NE(keyA, keyB);
-    Bytes fpga{0x42, 0x50};
-    qam::update::UnscrambleBody(fpga, 'B', keyA);
-    Bytes code{0x42, 0x50};
-    qam::update::UnscrambleBody(code, 'P', keyB);
-    EXPECT_EQ(recorder.sent.at(0), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, fpga[0], fpga[1]}));
-    EXPECT_EQ(recorder.sent.at(1), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, code[0], code[1]}));
+    // 'B' and key 0: s XOR 0x42. 'P': 0x42 gives t 0x12, key byte 2; 0x50 gives t 0, key byte 0.
+    EXPECT_EQ(recorder.sent.at(0), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0x00, 0x12}));
+    EXPECT_EQ(recorder.sent.at(1), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0xEA, 0x08}));
 }
 
 } // namespace

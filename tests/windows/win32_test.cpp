@@ -1,5 +1,5 @@
-// The Win32 side under Wine: the line settings the port writes, the device name, what repeated
-// opens leave, registry values of the wrong kind, and the program's manifest.
+// The Win32 side under Wine: what the port asks of the system, what repeated opens leave,
+// registry values of the wrong kind, and the manifest built into QamUpdate.exe.
 #include "framework/win32/Windows.h"
 
 #include "link/ComDevice.h"
@@ -14,39 +14,143 @@ namespace {
 
 using namespace qam::test;
 
-TEST(Win32, LineSettingsAndDeviceName) {
-    DCB read{};
-    read.DCBlength = sizeof(DCB);
-    read.fAbortOnError = 1;
-    read.fDsrSensitivity = 1;
-    read.fTXContinueOnXoff = 1;
-    read.fOutxCtsFlow = 1;
-    read.fNull = 1;
-    read.EofChar = 0x1A;
-    const DCB even = qam::link::win32::BuildLineSettings(read, 115200, 1, 0);
-    EXPECT_EQ(even.DCBlength, sizeof(DCB));
-    EXPECT_EQ(even.BaudRate, 115200u);
-    EXPECT_EQ(even.fBinary, 1u);
-    EXPECT_EQ(even.fParity, 1u);
-    EXPECT_EQ(even.Parity, EVENPARITY);
-    EXPECT_EQ(even.ByteSize, 8);
-    EXPECT_EQ(even.StopBits, ONESTOPBIT);
-    EXPECT_EQ(even.fOutxCtsFlow | even.fOutxDsrFlow | even.fOutX | even.fInX | even.fNull, 0u);
-    EXPECT_EQ(even.fDtrControl, unsigned{DTR_CONTROL_DISABLE});
-    EXPECT_EQ(even.fRtsControl, unsigned{RTS_CONTROL_DISABLE});
-    // Cleared: a kept abort-on-error would fail every read after one line error.
-    EXPECT_EQ(even.fAbortOnError | even.fDsrSensitivity, 0u);
-    EXPECT_EQ(even.fTXContinueOnXoff, 1u);
-    EXPECT_EQ(even.EofChar, 0x1A);
-    EXPECT_EQ(even.XonLim, 32768);
-    EXPECT_EQ(even.XoffLim, 8192);
-    EXPECT_EQ(even.XonChar, 0x11);
-    EXPECT_EQ(even.XoffChar, 0x13);
-    const DCB xon = qam::link::win32::BuildLineSettings(read, 9600, 2, 1);
-    EXPECT_EQ(xon.fParity, 0u);
-    EXPECT_EQ(xon.Parity, EVENPARITY);
-    EXPECT_EQ(xon.fOutX & xon.fInX, 1u);
-    EXPECT_EQ(qam::link::win32::DeviceName(3), "\\\\.\\COM3");
+// What the port asks of the system, on its way there: this program defines the import pointers
+// itself, so the linker takes them in place of the import library's and the link's own object
+// code calls these stand-ins, which record and pass on.
+struct Asked {
+    std::vector<std::string> names;
+    std::vector<DWORD> createFile; // access, share mode, disposition, flags per call
+    std::vector<DWORD> queues;
+    std::vector<DCB> states;
+    std::vector<DWORD> masks;
+    std::vector<DWORD> purges;
+    std::vector<COMMTIMEOUTS> timeouts;
+} asked;
+
+template <typename Function> Function System(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
+}
+
+HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE model) {
+    asked.names.emplace_back(name);
+    asked.createFile.insert(asked.createFile.end(), {access, share, disposition, flags});
+    return System<decltype(&::CreateFileA)>("CreateFileA")(name, access, share, security, disposition, flags,
+                                                           model);
+}
+BOOL WINAPI RecordSetupComm(HANDLE device, DWORD input, DWORD output) {
+    asked.queues.insert(asked.queues.end(), {input, output});
+    return System<decltype(&::SetupComm)>("SetupComm")(device, input, output);
+}
+// The record read is made as unlike the module's line as it can be, so that each field the port
+// must set is seen set, and those it must keep are seen kept.
+BOOL WINAPI ReadUnlikeState(HANDLE device, LPDCB state) {
+    const BOOL read = System<decltype(&::GetCommState)>("GetCommState")(device, state);
+    state->BaudRate = 300;
+    state->fParity = state->fOutxCtsFlow = state->fOutxDsrFlow = state->fOutX = state->fInX = 1;
+    state->fNull = state->fAbortOnError = state->fDsrSensitivity = state->fTXContinueOnXoff = 1;
+    state->fDtrControl = DTR_CONTROL_HANDSHAKE;
+    state->fRtsControl = RTS_CONTROL_TOGGLE;
+    state->Parity = ODDPARITY;
+    state->ByteSize = 7;
+    state->StopBits = TWOSTOPBITS;
+    state->XonLim = state->XoffLim = 7;
+    state->XonChar = state->XoffChar = 'x';
+    state->EofChar = 0x1A;
+    state->EvtChar = 0x7E;
+    return read;
+}
+BOOL WINAPI RecordSetCommState(HANDLE device, LPDCB state) {
+    asked.states.push_back(*state);
+    return System<decltype(&::SetCommState)>("SetCommState")(device, state);
+}
+BOOL WINAPI RecordSetCommMask(HANDLE device, DWORD mask) {
+    asked.masks.push_back(mask);
+    return System<decltype(&::SetCommMask)>("SetCommMask")(device, mask);
+}
+BOOL WINAPI RecordPurgeComm(HANDLE device, DWORD flags) {
+    asked.purges.push_back(flags);
+    return System<decltype(&::PurgeComm)>("PurgeComm")(device, flags);
+}
+BOOL WINAPI RecordSetCommTimeouts(HANDLE device, LPCOMMTIMEOUTS timeouts) {
+    asked.timeouts.push_back(*timeouts);
+    return System<decltype(&::SetCommTimeouts)>("SetCommTimeouts")(device, timeouts);
+}
+
+} // namespace
+
+extern "C" {
+decltype(&::CreateFileA) __imp_CreateFileA = RecordCreateFile;
+decltype(&::SetupComm) __imp_SetupComm = RecordSetupComm;
+decltype(&::GetCommState) __imp_GetCommState = ReadUnlikeState;
+decltype(&::SetCommState) __imp_SetCommState = RecordSetCommState;
+decltype(&::SetCommMask) __imp_SetCommMask = RecordSetCommMask;
+decltype(&::PurgeComm) __imp_PurgeComm = RecordPurgeComm;
+decltype(&::SetCommTimeouts) __imp_SetCommTimeouts = RecordSetCommTimeouts;
+}
+
+namespace {
+
+// The module's line: 115200 baud, 8 data bits, even parity, one stop bit, no flow control.
+TEST(Win32, OpenAsksTheSystemForTheModulesLine) {
+    const auto sim = StartSimulator({});
+    asked = {};
+    CComDevice link;
+    ASSERT_EQ(link.Open(sim->Port(), 115200, 1, 0), 1);
+    ASSERT_EQ(link.SetTimeouts(1, 2, 3, 4, 5), 1); // each value in its own member
+    ASSERT_EQ(link.Open(sim->Port(), 9600, 2, 1), 1);
+    link.Close();
+    EXPECT_EQ(asked.names, (std::vector<std::string>(2, "\\\\.\\COM" + std::to_string(sim->Port()))));
+    // Read and write, exclusive, an existing device only, overlapped.
+    EXPECT_EQ(asked.createFile,
+              (std::vector<DWORD>{0xC0000000, 0, 3, 0x40000000, 0xC0000000, 0, 3, 0x40000000}));
+    EXPECT_EQ(asked.queues, (std::vector<DWORD>{65536, 4096, 65536, 4096}));
+    EXPECT_EQ(asked.masks, (std::vector<DWORD>{1, 1}));
+    EXPECT_EQ(asked.purges, (std::vector<DWORD>{15, 15}));
+    std::vector<std::vector<DWORD>> timeouts;
+    for (const COMMTIMEOUTS& set : asked.timeouts) {
+        timeouts.push_back({set.ReadIntervalTimeout, set.ReadTotalTimeoutMultiplier,
+                            set.ReadTotalTimeoutConstant, set.WriteTotalTimeoutMultiplier,
+                            set.WriteTotalTimeoutConstant});
+    }
+    EXPECT_EQ(timeouts, (std::vector<std::vector<DWORD>>{
+                            {100, 50, 5000, 50, 500}, {1, 2, 3, 4, 5}, {100, 50, 5000, 50, 500}}));
+    ASSERT_EQ(asked.states.size(), 2u);
+    // Baud, binary, parity, byte size, stop bits, the six flow controls and fNull; the four
+    // flow-control limits and characters; then what is kept, and the two flags cleared besides.
+    auto fields = [](const DCB& dcb) {
+        return std::vector<unsigned>{dcb.DCBlength,
+                                     dcb.BaudRate,
+                                     dcb.fBinary,
+                                     dcb.fParity,
+                                     dcb.Parity,
+                                     dcb.ByteSize,
+                                     dcb.StopBits,
+                                     dcb.fOutxCtsFlow,
+                                     dcb.fOutxDsrFlow,
+                                     dcb.fDtrControl,
+                                     dcb.fRtsControl,
+                                     dcb.fOutX,
+                                     dcb.fInX,
+                                     dcb.fNull,
+                                     dcb.XonLim,
+                                     dcb.XoffLim,
+                                     unsigned(dcb.XonChar),
+                                     unsigned(dcb.XoffChar),
+                                     dcb.fTXContinueOnXoff,
+                                     unsigned(dcb.EofChar),
+                                     unsigned(dcb.EvtChar),
+                                     dcb.fAbortOnError,
+                                     dcb.fDsrSensitivity};
+    };
+    EXPECT_EQ(fields(asked.states[0]),
+              (std::vector<unsigned>{28, 115200, 1,     1,    2,    8,    0, 0,    0,    0, 0, 0,
+                                     0,  0,      32768, 8192, 0x11, 0x13, 1, 0x1A, 0x7E, 0, 0}));
+    // Parity 2 is even parity without parity checking; XON/XOFF both ways.
+    EXPECT_EQ(fields(asked.states[1]),
+              (std::vector<unsigned>{28, 9600, 1,     0,    2,    8,    0, 0,    0,    0, 0, 1,
+                                     1,  0,    32768, 8192, 0x11, 0x13, 1, 0x1A, 0x7E, 0, 0}));
     EXPECT_EQ(qam::link::win32::DeviceName(-2147483647 - 1), "\\\\.\\COM-2147483648");
 }
 
@@ -69,8 +173,21 @@ TEST(Win32, RepeatedOpensAccumulateNoHandles) {
     EXPECT_LE(nextHandle(), before + 8 * sizeof(HANDLE));
 }
 
-TEST(Win32, TheManifestAsksForSystemDpiAwareness) {
-    EXPECT_TRUE(::IsProcessDPIAware());
+// The manifest as built into the program: the version 6 controls, system DPI awareness, no elevation.
+TEST(Win32, TheProgramsManifest) {
+    const HMODULE program = ::LoadLibraryExA("ui\\QamUpdate.exe", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr);
+    const HRSRC found = ::FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(static_cast<const char*>(::LockResource(::LoadResource(program, found))),
+                               ::SizeofResource(program, found));
+    ::FreeLibrary(program);
+    for (const char* part :
+         {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+          "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+          "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"}) {
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    }
 }
 
 class Win32Registry : public WindowTest {};
