@@ -16,8 +16,10 @@
 #define STRICT
 #endif
 
-#include <commctrl.h>
 #include <windows.h>
+
+// Needs the types of <windows.h>: its own block, so that sorting keeps it after.
+#include <commctrl.h>
 
 #undef SendMessage
 #undef PostMessage
