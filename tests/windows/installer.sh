@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# The installer inside scripts/wine-tests, in a prefix of its own beside the run's, with the
-# simulator on COM7: a silent install, a silent reinstall over it, a silent removal; between the
-# steps installer_test.exe reads back what each left (usage: installer.sh SETUP INSTALLER_TEST).
+# installer.sh SETUP INSTALLER_TEST, inside scripts/wine-tests: in a prefix of its own beside the
+# run's, with the simulator on COM7, a silent install, reinstall and removal, each read back by a test.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-setup=$1
-check=$2
-dir=$PWD/wine-run/installer
-# shellcheck source=../../scripts/lib/wine.sh
+setup=$1 readback=$2
+dir=$(dirname "$setup")/wine-run/installer
 source "$root/scripts/lib/wine.sh"
 trap qam_wine_cleanup EXIT
 export DISPLAY=$QAM_E2E_DISPLAY
@@ -16,29 +13,16 @@ qam_start_simulator "${QAM_NATIVE_BUILD:-$root/build/native}/tools/module-sim/qa
 
 status=0
 check() {
-    qam_wine "$check" --gtest_color=no --gtest_filter="Installer.$1" || status=1
+    qam_wine "$readback" --gtest_color=no --gtest_filter="Installer.$1" || status=1
 }
-# Runs Windows program $1 with the rest as its arguments and says how long it took.
-timed() {
-    local start=$EPOCHREALTIME
-    qam_wine "$@" || status=1
-    echo "installer.sh: $(basename "$1") ${*:2}: $(bc <<<"$EPOCHREALTIME - $start") s"
-}
-
 check Seed
-timed "$setup" /S
+qam_wine "$setup" /S || status=1
 check Installed
 check FirstStart
-timed "$setup" /S
+qam_wine "$setup" /S || status=1
 check Installed
-start=$EPOCHREALTIME
-# The uninstaller hands over to its copy in the temporary folder and returns: the folder, which it
-# removes last, says when the removal is done.
+# The uninstaller hands over to a copy of itself and returns; the folder goes last.
 qam_wine "C:\\Program Files\\qamupdate\\uninstall.exe" /S || status=1
-for ((waited = 0; waited < 600; waited++)); do
-    [ -e "$WINEPREFIX/drive_c/Program Files/qamupdate" ] || break
-    sleep 0.1
-done
-echo "installer.sh: uninstall.exe /S: $(bc <<<"$EPOCHREALTIME - $start") s"
+timeout 60 sh -c 'while [ -e "$1" ]; do sleep 0.1; done' - "$WINEPREFIX/drive_c/Program Files/qamupdate"
 check Removed
 exit $status
