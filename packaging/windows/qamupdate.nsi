@@ -55,7 +55,7 @@ VIAddVersionKey "CompanyName" "${PUBLISHER}"
 VIAddVersionKey "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
-VIAddVersionKey "LegalCopyright" "See LICENSE.txt"
+VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 the qamupdate authors, MIT licence"
 
 Page license
 Page directory
