@@ -27,8 +27,8 @@ native: deps build/native/CMakeCache.txt
 windows: deps build/windows/CMakeCache.txt
 	cmake --build build/windows -j$(JOBS)
 
-# The Debian package from the release build (build/package) and the zip of the Windows programs
-# (build/windows), each in its build directory.
+# The Debian package from the release build (build/package), and the zip of the Windows programs
+# with the installer beside it (build/windows, packaging/windows), each in its build directory.
 package: deps build/package/CMakeCache.txt build/windows/CMakeCache.txt
 	cmake --build build/package -j$(JOBS)
 	cmake --build build/windows -j$(JOBS)
