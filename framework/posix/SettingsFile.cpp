@@ -83,29 +83,30 @@ struct CloseFd {
     void operator()(const int* fd) const { ::close(*fd); }
 };
 
-// The lines of a regular file of at most kMostBytes; none for anything else or a failed read.
-std::optional<std::vector<std::string>> Load(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// The lines and mode of key.path, a regular file of at most kMostBytes; false for anything else or
+// a failed read.
+bool Load(OpenKey& key) {
+    int fd = ::open(key.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return std::nullopt;
+        return false;
     }
     const std::unique_ptr<int, CloseFd> closer(&fd);
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
         static_cast<std::size_t>(status.st_size) > kMostBytes) {
-        return std::nullopt;
+        return false;
     }
     std::string text(static_cast<std::size_t>(status.st_size), '\0');
     if (!fw::posix::ReadWhole(fd, text.data(), text.size())) {
-        return std::nullopt;
+        return false;
     }
-    std::vector<std::string> lines;
     for (std::size_t begin = 0; begin < text.size();) {
         const std::size_t end = std::min(text.find('\n', begin), text.size());
-        lines.push_back(text.substr(begin, end - begin));
+        key.lines.push_back(text.substr(begin, end - begin));
         begin = end + 1;
     }
-    return lines;
+    key.mode = status.st_mode & 07777;
+    return true;
 }
 
 // Whether the user may change path: the system's answer, and for a file or directory without its
@@ -163,18 +164,14 @@ std::optional<OpenKey> OpenExisting(const std::string& path, REGSAM access) {
     if (::realpath(path.c_str(), target) == nullptr) {
         return std::nullopt;
     }
-    auto lines = Load(target);
-    if (!lines) {
+    OpenKey key;
+    key.path = target;
+    if (!Load(key)) {
         return std::nullopt;
     }
-    const std::string file(target);
-    struct stat status {};
-    if (::stat(target, &status) != 0) {
-        return std::nullopt;
-    }
-    const bool writable = (access & KEY_WRITE) == KEY_WRITE && MayWrite(file) &&
-                          MayWrite(file.substr(0, std::max<std::size_t>(file.rfind('/'), 1)));
-    return OpenKey{file, writable, false, status.st_mode & 07777, std::move(*lines)};
+    key.writable = (access & KEY_WRITE) == KEY_WRITE && MayWrite(key.path) &&
+                   MayWrite(key.path.substr(0, std::max<std::size_t>(key.path.rfind('/'), 1)));
+    return key;
 }
 
 // A decimal 32-bit integer and nothing else.
