@@ -52,8 +52,13 @@ check-native:
 check-windows:
 	scripts/wine-tests build/windows
 
-# The packaged qamupdate end to end under Xvfb, and the package's Depends against what it needs.
+# Debian's own checks of the package (lintian: no error, no warning), its desktop entry and its
+# AppStream metainfo; then the packaged qamupdate end to end under Xvfb, and the package's Depends
+# against what it needs.
 check-package: package
+	lintian --fail-on error,warning build/package/qamupdate_*.deb
+	desktop-file-validate packaging/linux/qamupdate.desktop
+	appstreamcli validate --no-net packaging/linux/org.qamupdate.QamUpdate.metainfo.xml
 	tests/qt/e2e-package build/package
 
 # The libFuzzer targets, in their own clang build (build/fuzz); check-fuzz runs each for FUZZ_SECONDS.

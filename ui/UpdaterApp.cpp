@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr const char* FILE_VERSION_QUERY = "\\StringFileInfo\\040904b0\\FileVersion";
 constexpr DWORD VERSION_BUFFER_BYTES = 2048;
 
 // The title from the version information of the program's own file, or nothing.
@@ -30,7 +29,7 @@ std::optional<std::string> TitleFromOwnVersion(const std::string& exeName) {
     }
     void* text = nullptr;
     UINT length = 0;
-    if (!fw::VerQueryValueA(block.data(), FILE_VERSION_QUERY, &text, &length) || text == nullptr ||
+    if (!fw::VerQueryValueA(block.data(), fw::FILE_VERSION_QUERY, &text, &length) || text == nullptr ||
         length == 0) {
         return std::nullopt;
     }

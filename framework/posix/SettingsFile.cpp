@@ -3,6 +3,11 @@
 // numbers are decimal 32-bit integers. The file is read when the key is created or opened and
 // written whole when a key opened with write access is closed (a temporary file, then a rename),
 // so that a crash never leaves half a file.
+//
+// The file is the user's: only a regular file of at most 64 KiB is read (opened without blocking,
+// so a FIFO cannot hold the start); a file or directory the user may not write is read and never
+// written; a symbolic link is followed and its target replaced; lines that are no value of the
+// program's (comments, other names) are written back as they were.
 #include "framework/RegKey.h"
 #include "framework/posix/ConfigDirectory.h"
 #include "framework/posix/WholeTransfer.h"
@@ -10,10 +15,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,12 +33,16 @@
 namespace {
 
 constexpr const char* kFileName = "/qamupdate.conf";
+constexpr const char* kHeader = "# qamupdate settings";
+// A settings file is a few lines: anything larger is not one.
+constexpr std::size_t kMostBytes = 64 * 1024;
 
 struct OpenKey {
-    std::string path;
+    std::string path; // the file itself, a link's target resolved
     bool writable = false;
     bool changed = false;
-    std::vector<std::pair<std::string, std::string>> values; // in file order
+    mode_t mode = 0600;
+    std::vector<std::string> lines; // in file order, the ones that are no value as well
 };
 
 std::map<std::uintptr_t, OpenKey>& OpenKeys() {
@@ -44,58 +55,80 @@ OpenKey* Find(HKEY key) {
     return found == OpenKeys().end() ? nullptr : &found->second;
 }
 
-// Value names compare without case, as the registry's do.
-bool SameName(const std::string& a, const char* b) {
-    return ::strcasecmp(a.c_str(), b) == 0;
-}
-
-const std::string* Value(const OpenKey& key, const char* name) {
-    const auto found = std::find_if(key.values.begin(), key.values.end(),
-                                    [name](const auto& value) { return SameName(value.first, name); });
-    return found == key.values.end() ? nullptr : &found->second;
+// The line holding value `name`: "Name=value", names compared without case as the registry's are;
+// a comment or a line without "=" is none.
+std::vector<std::string>::iterator ValueLine(std::vector<std::string>& lines, const char* name) {
+    const std::size_t length = std::strlen(name);
+    return std::find_if(lines.begin(), lines.end(), [name, length](const std::string& line) {
+        return line.size() > length && line[length] == '=' && line[0] != '#' &&
+               ::strncasecmp(line.c_str(), name, length) == 0;
+    });
 }
 
 // The value of an open key: ERROR_SUCCESS with `value` set, or why there is none.
-LONG Lookup(HKEY handle, const char* name, const std::string*& value) {
-    const OpenKey* key = Find(handle);
+LONG Lookup(HKEY handle, const char* name, std::string& value) {
+    OpenKey* key = Find(handle);
     if (key == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    value = Value(*key, name);
-    return value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    const auto line = ValueLine(key->lines, name);
+    if (line == key->lines.end()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    value = line->substr(std::strlen(name) + 1);
+    return ERROR_SUCCESS;
 }
 
-// The file's lines; a line without "=" (a comment, say) is no value.
-std::optional<std::vector<std::pair<std::string, std::string>>> Load(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
+struct CloseFd {
+    void operator()(const int* fd) const { ::close(*fd); }
+};
+
+// The lines and mode of key.path, a regular file of at most kMostBytes; false for anything else or
+// a failed read.
+bool Load(OpenKey& key) {
+    int fd = ::open(key.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
     }
-    std::vector<std::pair<std::string, std::string>> values;
-    std::string line;
-    while (std::getline(file, line)) {
-        const std::size_t equals = line.find('=');
-        if (equals != std::string::npos && equals > 0 && line[0] != '#') {
-            values.emplace_back(line.substr(0, equals), line.substr(equals + 1));
-        }
+    const std::unique_ptr<int, CloseFd> closer(&fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<std::size_t>(status.st_size) > kMostBytes) {
+        return false;
     }
-    if (file.bad()) {
-        return std::nullopt;
+    std::string text(static_cast<std::size_t>(status.st_size), '\0');
+    if (!fw::posix::ReadWhole(fd, text.data(), text.size())) {
+        return false;
     }
-    return values;
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = std::min(text.find('\n', begin), text.size());
+        key.lines.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    key.mode = status.st_mode & 07777;
+    return true;
 }
 
-bool WriteWhole(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values) {
-    std::string text = "# qamupdate settings\n";
-    for (const auto& [name, value] : values) {
-        text += name + "=" + value + "\n";
+// Whether the user may change path: the system's answer, and for a file or directory without its
+// owner's write bit no, so that a read-only file keeps its values even for root.
+bool MayWrite(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && (status.st_mode & S_IWUSR) != 0 &&
+           ::access(path.c_str(), W_OK) == 0;
+}
+
+bool WriteWhole(const std::string& path, const std::vector<std::string>& lines, mode_t mode) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\n";
     }
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    const bool written = fw::posix::WriteWhole(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+    const bool written =
+        ::fchmod(fd, mode) == 0 && fw::posix::WriteWhole(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
@@ -124,6 +157,23 @@ HKEY Hold(OpenKey key) {
     return reinterpret_cast<HKEY>(handle);
 }
 
+// The existing settings file as an open key, through a symbolic link to its target: written only
+// when asked for and where the user may write both the file and its directory.
+std::optional<OpenKey> OpenExisting(const std::string& path, REGSAM access) {
+    char target[PATH_MAX];
+    if (::realpath(path.c_str(), target) == nullptr) {
+        return std::nullopt;
+    }
+    OpenKey key;
+    key.path = target;
+    if (!Load(key)) {
+        return std::nullopt;
+    }
+    key.writable = (access & KEY_WRITE) == KEY_WRITE && MayWrite(key.path) &&
+                   MayWrite(key.path.substr(0, std::max<std::size_t>(key.path.rfind('/'), 1)));
+    return key;
+}
+
 // A decimal 32-bit integer and nothing else.
 std::optional<std::int32_t> Number(const std::string& text) {
     std::int32_t number = 0;
@@ -143,22 +193,24 @@ LONG CRegKey::Create(HKEY, const char*, const char*, DWORD, REGSAM access, DWORD
     if (!directory) {
         return ERROR_FILE_NOT_FOUND;
     }
-    OpenKey key{*directory + kFileName, (access & KEY_WRITE) == KEY_WRITE, false, {}};
+    const std::string path = *directory + kFileName;
     struct stat status {};
-    if (::stat(key.path.c_str(), &status) == 0) {
-        auto values = Load(key.path);
-        if (!values || !S_ISREG(status.st_mode)) {
+    if (::lstat(path.c_str(), &status) == 0) {
+        // Anything but a readable regular file of a settings file's size can be neither created nor opened.
+        auto key = OpenExisting(path, access);
+        if (!key) {
             return ERROR_ACCESS_DENIED;
         }
-        key.values = std::move(*values);
+        m_hKey = Hold(std::move(*key));
         *disposition = REG_OPENED_EXISTING_KEY;
-    } else {
-        if (!MakeDirectories(*directory) || !WriteWhole(key.path, {})) {
-            return ERROR_ACCESS_DENIED;
-        }
-        *disposition = REG_CREATED_NEW_KEY;
+        return ERROR_SUCCESS;
     }
-    m_hKey = Hold(std::move(key));
+    const std::vector<std::string> lines{kHeader};
+    if (!MakeDirectories(*directory) || !WriteWhole(path, lines, 0600)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    m_hKey = Hold(OpenKey{path, (access & KEY_WRITE) == KEY_WRITE, false, 0600, lines});
+    *disposition = REG_CREATED_NEW_KEY;
     return ERROR_SUCCESS;
 }
 
@@ -168,25 +220,23 @@ LONG CRegKey::Open(HKEY, const char*, REGSAM access) {
     if (!directory) {
         return ERROR_FILE_NOT_FOUND;
     }
-    OpenKey key{*directory + kFileName, (access & KEY_WRITE) == KEY_WRITE, false, {}};
-    auto values = Load(key.path);
-    if (!values) {
+    auto key = OpenExisting(*directory + kFileName, access);
+    if (!key) {
         return ERROR_FILE_NOT_FOUND;
     }
-    key.values = std::move(*values);
-    m_hKey = Hold(std::move(key));
+    m_hKey = Hold(std::move(*key));
     return ERROR_SUCCESS;
 }
 
 LONG CRegKey::QueryValue(const char* name, DWORD* type, void* data, DWORD* size) const {
-    const std::string* value = nullptr;
+    std::string value;
     if (const LONG found = Lookup(m_hKey, name, value); found != ERROR_SUCCESS) {
         return found;
     }
     if (type != nullptr) {
         *type = REG_SZ;
     }
-    const auto length = static_cast<DWORD>(value->size());
+    const auto length = static_cast<DWORD>(value.size());
     const DWORD room = size != nullptr ? *size : 0;
     if (size != nullptr) {
         *size = length;
@@ -197,16 +247,16 @@ LONG CRegKey::QueryValue(const char* name, DWORD* type, void* data, DWORD* size)
     if (length > room) {
         return ERROR_MORE_DATA;
     }
-    std::memcpy(data, value->data(), length);
+    std::memcpy(data, value.data(), length);
     return ERROR_SUCCESS;
 }
 
 LONG CRegKey::QueryDWORDValue(const char* name, DWORD& number) const {
-    const std::string* value = nullptr;
+    std::string value;
     if (const LONG found = Lookup(m_hKey, name, value); found != ERROR_SUCCESS) {
         return found;
     }
-    const auto parsed = Number(*value);
+    const auto parsed = Number(value);
     if (!parsed) {
         return ERROR_INVALID_DATA;
     }
@@ -237,12 +287,12 @@ LONG CRegKey::SetValue(const char* name, DWORD type, const void* data, DWORD siz
     } else {
         return ERROR_INVALID_PARAMETER;
     }
-    const auto found = std::find_if(key->values.begin(), key->values.end(),
-                                    [name](const auto& value) { return SameName(value.first, name); });
-    if (found != key->values.end()) {
-        found->second = std::move(text);
+    const auto line = ValueLine(key->lines, name);
+    if (line != key->lines.end()) {
+        // The name as the file spells it.
+        line->replace(std::strlen(name) + 1, std::string::npos, text);
     } else {
-        key->values.emplace_back(name, std::move(text));
+        key->lines.push_back(std::string(name) + "=" + text);
     }
     key->changed = true;
     return ERROR_SUCCESS;
@@ -259,7 +309,7 @@ LONG CRegKey::Close() {
     }
     const OpenKey key = std::move(found->second);
     OpenKeys().erase(found);
-    if (key.changed && !WriteWhole(key.path, key.values)) {
+    if (key.changed && !WriteWhole(key.path, key.lines, key.mode)) {
         return ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;

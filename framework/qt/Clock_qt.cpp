@@ -4,24 +4,7 @@
 #include <QAbstractEventDispatcher>
 #include <QTimer>
 
-#include <chrono>
-
-namespace {
-
-// The one clock of the reset wait: its whole seconds and its sleeps are both read here, so that
-// the sleep never ends before the second it waits for.
-std::int64_t NowMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-} // namespace
-
 namespace fw {
-
-std::int64_t CurrentTimeSeconds() {
-    return NowMilliseconds() / 1000;
-}
 
 void WaitForMessageOrNextSecond() {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
@@ -33,7 +16,7 @@ void WaitForMessageOrNextSecond() {
     QTimer second;
     second.setSingleShot(true);
     second.setTimerType(Qt::PreciseTimer);
-    second.start(MillisecondsToNextSecond(NowMilliseconds()));
+    second.start(MillisecondsToNextSecond(SystemClockMilliseconds()));
     dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
 }
 

@@ -75,16 +75,15 @@ int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     }
 }
 
-void PumpWaitingMessages() {
-    // Painting, the progress bar and whatever else waits; the window is disabled meanwhile, so no
-    // input reaches a command.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 bool DispatchOneWaitingMessage() {
-    // Qt dispatches what is waiting in one pass; it never blocks here.
+    // Qt dispatches everything waiting in one pass (painting, the progress bar, ...) and never
+    // blocks here; the window is disabled meanwhile, so no input reaches a command.
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     return dispatcher != nullptr && dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+void PumpWaitingMessages() {
+    DispatchOneWaitingMessage();
 }
 
 namespace backend {

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,8 @@ constexpr std::pair<std::string_view, const char*> FONT_STAND_INS[] = {
 };
 
 constexpr int POINTS_PER_INCH = 72;
+// How long the calls posted to a dialog wait for its first paint at most.
+constexpr int UNPAINTED_RELEASE_MS = 2000;
 // The letters whose extent gives a dialog font's average character width.
 constexpr const char* ALPHABET = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
@@ -72,6 +75,7 @@ private:
 
 // The dialog's window: the title bar's close box and Escape are its close request, the cancel
 // command, which the dialog answers; Qt would otherwise hide the window itself.
+// Its first paint lets the calls posted to it go (fw::qt::Post).
 class DialogWindow final : public QDialog {
 public:
     explicit DialogWindow(Qt::WindowFlags flags) : QDialog(nullptr, flags) {}
@@ -81,6 +85,11 @@ public:
     }
 
 protected:
+    void paintEvent(QPaintEvent* event) override {
+        QDialog::paintEvent(event);
+        fw::qt::ReleasePosted(fw::qt::HandleOf(this));
+    }
+
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
         reject();
@@ -197,17 +206,6 @@ void FocusFirstTabStop(const QDialog& window) {
     }
 }
 
-// The framework centres a dialog that its initialisation did not move.
-void CentreOnScreen(QWidget& window) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr) {
-        return;
-    }
-    const QRect area = screen->availableGeometry();
-    window.move(area.x() + (area.width() - window.width()) / 2,
-                area.y() + (area.height() - window.height()) / 2);
-}
-
 } // namespace
 
 INT_PTR CDialog::DoModal() {
@@ -231,15 +229,18 @@ INT_PTR CDialog::DoModal() {
         }
     };
     ConnectButtons(*window, m_hWnd);
+    // What the initialisation posts (the search) runs once the window is on the screen; a window the
+    // desktop never shows gets it all the same after a while.
+    entry->painted = false;
+    QTimer::singleShot(UNPAINTED_RELEASE_MS, window.get(),
+                       [handle = m_hWnd] { fw::qt::ReleasePosted(handle); });
     if (fw::WaitCursorCount() > 0) {
         window->setCursor(Qt::WaitCursor);
     }
 
-    const QPoint before = window->pos();
+    // QDialog centres itself when shown unless the initialisation moved it (WA_Moved), as the
+    // framework centres a dialog.
     const bool focusFirst = fw::qt::Send(m_hWnd, WM_INITDIALOG) != FALSE;
-    if (window->pos() == before) {
-        CentreOnScreen(*window);
-    }
     if (!m_ended) {
         window->show();
         if (focusFirst) {

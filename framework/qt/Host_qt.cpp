@@ -23,9 +23,10 @@ namespace {
 constexpr const char* LOGIN_SERVICE = "org.freedesktop.login1";
 constexpr const char* LOGIN_PATH = "/org/freedesktop/login1";
 constexpr const char* LOGIN_MANAGER = "org.freedesktop.login1.Manager";
-constexpr const char* INHIBIT_WHAT = "sleep:idle";
+constexpr const char* INHIBIT_WHAT = "shutdown:sleep:idle";
 constexpr const char* INHIBIT_WHO = "qamupdate";
-constexpr const char* INHIBIT_WHY = "Writing firmware to the module";
+constexpr const char* INHIBIT_WHY =
+    "Writing new firmware into the modulator module; an interruption can leave it unusable";
 constexpr const char* INHIBIT_MODE = "block";
 // logind answers at once; a bus that does not answer must not hold the update up for long.
 constexpr int INHIBIT_TIMEOUT_MS = 2000;

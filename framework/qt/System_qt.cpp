@@ -14,7 +14,6 @@ namespace {
 // The program's version resource: its FileVersion text, as VERSIONINFO holds it on Windows, written
 // into the program's Qt resources by the build from the one version number.
 constexpr const char* FILE_VERSION_RESOURCE = ":/version/FileVersion";
-constexpr const char* FILE_VERSION_QUERY = "\\StringFileInfo\\040904b0\\FileVersion";
 
 // The version block of fileName: only the program's own file has one, and the block is its
 // FileVersion text with a terminating zero.

@@ -198,6 +198,25 @@ void ForEachDialogWidget(const std::function<void(QWidget&)>& visit) {
     }
 }
 
+void Post(HWND handle, std::function<void()> call) {
+    if (Window* window = Find(handle); window != nullptr && !window->painted) {
+        window->postedBeforePaint.push_back(std::move(call));
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
+}
+
+void ReleasePosted(HWND handle) {
+    Window* window = Find(handle);
+    if (window == nullptr || window->painted) {
+        return;
+    }
+    window->painted = true;
+    for (std::function<void()>& call : std::exchange(window->postedBeforePaint, {})) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
+    }
+}
+
 LRESULT Send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* window = Find(handle);
     if (window == nullptr) {

@@ -38,6 +38,10 @@ struct Window {
     std::unique_ptr<ToolTips> toolTips;
     // A top-level window's enabled state: see SetInputEnabled.
     bool inputEnabled = true;
+    // Calls posted to a dialog whose window has not been painted yet wait for that first paint, so
+    // that what they draw (the start-up search's status texts) reaches the screen.
+    bool painted = true;
+    std::vector<std::function<void()>> postedBeforePaint;
 };
 
 // The handle of widget, given out at its first use; null for no widget.
@@ -59,6 +63,11 @@ void ForEachDialogWidget(const std::function<void(QWidget&)>& visit);
 // As the platform delivers a message sent to a window: a dialog's to its CDialog first (nothing
 // thrown gets past here), then a control's own behaviour.
 LRESULT Send(HWND handle, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+// Queues call on the application behind everything waiting; for a dialog not painted yet, behind
+// its first paint. ReleasePosted lets the held calls go.
+void Post(HWND handle, std::function<void()> call);
+void ReleasePosted(HWND handle);
 
 // The program's texts are bytes in the system's encoding; Qt's are UTF-16.
 QString FromAnsi(const char* text);

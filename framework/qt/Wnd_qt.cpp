@@ -102,15 +102,13 @@ BOOL CWnd::RedrawWindow(UINT flags) const {
 }
 
 BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application == nullptr || fw::qt::Find(m_hWnd) == nullptr) {
+    if (QCoreApplication::instance() == nullptr || fw::qt::Find(m_hWnd) == nullptr) {
         return FALSE;
     }
-    // Queued behind everything already waiting; a window gone by then receives nothing.
+    // A window gone by then receives nothing.
     const HWND window = m_hWnd;
-    QMetaObject::invokeMethod(
-        application, [window, message, wParam, lParam] { fw::qt::Send(window, message, wParam, lParam); },
-        Qt::QueuedConnection);
+    fw::qt::Post(window,
+                 [window, message, wParam, lParam] { fw::qt::Send(window, message, wParam, lParam); });
     return TRUE;
 }
 
