@@ -258,104 +258,42 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
     // A restore, once its channel is chosen, is the golden run's; here that it begins.
     const std::vector<std::string> RESTORE = {"RST0", "VDSP", "VPLD", "VTUN", "c000"};
     const std::vector<std::string> RECONNECT = {"RST0", "VDSP", "VPLD", "VTUN"};
+    using Setup = std::function<void(sim::Scenario&)>;
+    const Setup same = [](sim::Scenario&) {};
+    const auto reply = [](const char* bytes) -> Setup {
+        return [bytes](sim::Scenario& s) { s.resetReply = sim::ToBytes(bytes); };
+    };
+    const Setup otherTuner = [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; };
+    const Setup refused = [](sim::Scenario& s) {
+        s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)};
+    };
+    const Setup lost = [](sim::Scenario& s) {
+        s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
+        s.faults[0].bytes = 4;
+    };
+    const Setup noTuner = [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; };
+    const Setup noSettings = [](sim::Scenario& s) {
+        s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01";
+    };
+    const char* const OK = "Update Successful";
+    const char* const FAILED = "Update Failed";
+    const std::vector<std::string> RESET = {"RST0"};
+    const char* const ASK = BACKUP_QUESTION;
     const std::vector<Exit> exits = {
-        {"channel 1 unreadable, Yes: updated without the restore",
-         [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
-         {{BACKUP_QUESTION, IDYES}},
-         {BACKUP_QUESTION},
-         "Update Successful",
-         RECONNECT,
-         9},
-        {"channel 1 unreadable, No: nothing is cleared",
-         [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
-         {{BACKUP_QUESTION, IDNO}},
-         {BACKUP_QUESTION, "Unknown Error"},
-         "Update Failed",
-         {},
-         0},
-        {"16 reply bytes to the reset: done at once",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUV 16 bytes ..."); },
-         {},
-         {},
-         "Update Successful",
-         {"RST0"},
-         0},
-        {"\"OK\\r\\n\" to the reset",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("OK\r\n"); },
-         {},
-         {"Invalid Response [ OK ]"},
-         "Update Failed",
-         {"RST0"},
-         0},
-        {"\"NUXs\" to the reset",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUXs"); },
-         {},
-         {"Invalid Response [ NUXs ]"},
-         "Update Failed",
-         {"RST0"},
-         0},
-        {"one byte to the reset shows no part of the earlier reply",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("N"); },
-         {},
-         {"Invalid Response [ N ]"},
-         "Update Failed",
-         {"RST0"},
-         0},
-        {"reset not written whole: only the report",
-         [](sim::Scenario&) {},
-         {},
-         {"Can Not Write To COM"},
-         "Update Failed",
-         {},
-         0,
-         1,
-         true},
-        {"the line goes during the reset wait: waited out, then not found",
-         [](sim::Scenario& s) {
-             s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
-             s.faults[0].bytes = 4;
-         },
-         {},
-         {"No Response"},
-         "Update Failed",
-         {"RST0"},
-         9,
-         1,
-         false,
-         false},
-        {"another tuner after the update: its defaults stay",
-         [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; },
-         {},
-         {TUNER_CHANGED},
-         "Update Successful",
-         RECONNECT,
-         9},
-        {"another tuner and no backup in hand (keep settings off): the box all the same",
-         [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; },
-         {},
-         {TUNER_CHANGED},
-         "Update Successful",
-         RECONNECT,
-         9,
-         0},
-        {"no tuner known before or after: restored",
-         [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
-         {},
-         {},
-         "Update Successful",
-         RESTORE,
-         9},
-        {"settings not supported: no backup, no restore",
-         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01"; },
-         {},
-         {},
-         "Update Successful",
-         RECONNECT,
-         9,
-         1,
-         false,
-         false},
-        {"keep settings off", [](sim::Scenario&) {}, {}, {}, "Update Successful", RECONNECT, 9, 0},
+        {"channel 1 unreadable, Yes: no restore", refused, {{ASK, IDYES}}, {ASK}, OK, RECONNECT, 9},
+        {"channel 1 unreadable, No: no clear", refused, {{ASK, IDNO}}, {ASK, "Unknown Error"}, FAILED, {}, 0},
+        {"16 reply bytes to the reset: done at once", reply("NUV 16 bytes ..."), {}, {}, OK, RESET, 0},
+        {"\"OK\\r\\n\" to the reset", reply("OK\r\n"), {}, {"Invalid Response [ OK ]"}, FAILED, RESET, 0},
+        {"\"NUXs\" to the reset", reply("NUXs"), {}, {"Invalid Response [ NUXs ]"}, FAILED, RESET, 0},
+        // Nothing of the earlier reply shows behind a one-byte one.
+        {"one byte to the reset", reply("N"), {}, {"Invalid Response [ N ]"}, FAILED, RESET, 0},
+        {"reset not written whole", same, {}, {"Can Not Write To COM"}, FAILED, {}, 0, 1, true},
+        {"line lost in the reset wait", lost, {}, {"No Response"}, FAILED, RESET, 9, 1, false, false},
+        {"another tuner after the update: its defaults", otherTuner, {}, {TUNER_CHANGED}, OK, RECONNECT, 9},
+        {"another tuner, no backup in hand", otherTuner, {}, {TUNER_CHANGED}, OK, RECONNECT, 9, 0},
+        {"no tuner known before or after: restored", noTuner, {}, {}, OK, RESTORE, 9},
+        {"settings not supported: no backup", noSettings, {}, {}, OK, RECONNECT, 9, 1, false, false},
+        {"keep settings off", same, {}, {}, OK, RECONNECT, 9, 0},
     };
     for (const Exit& exit : exits) {
         SCOPED_TRACE(exit.name);
