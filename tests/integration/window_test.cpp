@@ -353,6 +353,13 @@ TEST_F(WindowRulesTest, SecondUpdateNeedsASearchAndTheWaitCountsWholeSeconds) {
                      Press(dialog, IDC_UPDATE);
                  },
                  [&] {
+                     sim::Scenario silent = Module();
+                     silent.faults = {FaultOn(sim::FaultKind::Silence, "VDSP", 0)};
+                     m_sim->Restart(silent);
+                     Press(dialog, IDC_SEARCH_MODULE);
+                 },
+                 [&] {
+                     EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled) << "a file chosen, no module found";
                      m_sim->Restart(Module());
                      Press(dialog, IDC_SEARCH_MODULE);
                  },
