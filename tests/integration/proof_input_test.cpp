@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 
 // The operator delete below pairs with this operator new; mingw's GCC takes its free for a mismatch.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -43,6 +44,7 @@ namespace {
 
 using namespace qam::test;
 using Bytes = qam::update::Bytes;
+namespace sim = qam::sim;
 
 Bytes Frame(std::uint32_t tag, std::uint32_t length, const Bytes& payload = {}) {
     Bytes out(8);
@@ -159,6 +161,28 @@ TEST_F(ProofInputTest, AFailedAllocationEndsTheUpdateAsItsOwnFailure) {
     EXPECT_EQ(Desk().boxes[0].text, "Insufficient Memory");
     EXPECT_EQ(Lower().back(), "Update Failed");
     EXPECT_EQ(Commands(m_sim->Trace()), (std::vector<std::string>{"VDSP", "VPLD", "VTUN"}));
+}
+
+// Any other exception inside a command, here from the operator's box, ends it as the unknown
+// failure: the factory defaults' own guard, and the update's.
+TEST_F(ProofInputTest, AnyOtherExceptionEndsTheCommandAsTheUnknownFailure) {
+    sim::Scenario scenario;
+    scenario.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; // the update asks to go on
+    StartModule(scenario);
+    const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
+    const auto fail = [] { throw std::runtime_error("a failure while the box is up"); };
+    Desk().Answer("Do You Want To Reset The Modul ?", IDYES, fail);
+    Desk().Answer("Do You Want To Continue ?", IDYES, fail);
+    CUpdaterDialog dialog;
+    Run(dialog,
+        {[&] { PostDefaults(dialog); }, [&] { ExpectFinished(dialog); }, [&] { Choose(dialog, path); },
+         [&] { Press(dialog, IDC_UPDATE); }, [&] { ExpectFinished(dialog); }});
+    std::vector<std::string> shown;
+    for (const Box& box : Desk().boxes) {
+        shown.push_back(box.text);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"Unknown Error", "Unknown Error"}));
+    EXPECT_EQ(Lower().back(), "Update Failed");
 }
 
 } // namespace

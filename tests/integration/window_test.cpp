@@ -105,6 +105,7 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
         Desk().Reset();
         ForgetSettings();
         row.store();
+        const std::optional<std::string> preferred = StoredSetting("PrefCOM");
         CUpdaterDialog dialog;
         Run(dialog, {[&] {
                 EXPECT_EQ(Searched().size(), row.ports);
@@ -113,7 +114,9 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
                 EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), row.directory);
                 EXPECT_FALSE(Control(dialog, IDC_SELECT_FILE).enabled);
             }});
-        EXPECT_TRUE(StoredSetting("LastNUVDir").has_value()) << "the key exists after the first start";
+        // Saved at close: the directory held; the stored port kept, even one the window could not read.
+        EXPECT_EQ(StoredSetting("LastNUVDir"), row.directory);
+        EXPECT_EQ(StoredSetting("PrefCOM"), preferred);
         tally.Record("stored-values", FailedParts() == failedBefore);
     }
 
@@ -128,7 +131,6 @@ TEST_F(WindowRulesTest, StartUpReadsTheKeptValuesAndTheTitle) {
          std::vector<Title>{{true, "1, 4, 6, 0", 0, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 1.46"},
                             {true, "2,10,3,0", 2047, "Firmware Update Tool 8PSK/COFDM-QAM-Modul   V 2.103"},
                             {true, "1, 4, 6, 0", 2048, fallback},
-                            {true, "1.4.6.0", 0, fallback},
                             {true, "", 0, fallback},
                             {false, "", 0, fallback}}) {
         SCOPED_TRACE(title.fileVersion);
@@ -195,17 +197,6 @@ TEST_F(WindowRulesTest, CloseRequestsEndTheWindowOnlyWhenNoCommandRuns) {
     EXPECT_EQ(StoredSetting("PrefCOM"), "3");
 }
 
-// A search that found nothing leaves the stored port as it was, even one the window could not read.
-TEST_F(WindowRulesTest, CloseBoxAndShutDownKeepThePreferredPortOfAFailedSearch) {
-    StoreSetting("LastCOM", std::uint32_t{2});
-    StoreSetting("PrefCOM", std::string("seven"));
-    CUpdaterDialog dialog;
-    Desk().Operate([&] { Desk().CloseBox(dialog.m_hWnd); });
-    dialog.DoModal();
-    EXPECT_EQ(StoredSetting("PrefCOM"), "seven");
-    EXPECT_EQ(StoredSetting("LastNUVDir"), "");
-}
-
 // How the factory defaults end by the operator's answer and the reset's reply.
 TEST_F(WindowRulesTest, FactoryDefaultsEndAsTheResetAnswers) {
     struct Row {
@@ -258,104 +249,42 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
     // A restore, once its channel is chosen, is the golden run's; here that it begins.
     const std::vector<std::string> RESTORE = {"RST0", "VDSP", "VPLD", "VTUN", "c000"};
     const std::vector<std::string> RECONNECT = {"RST0", "VDSP", "VPLD", "VTUN"};
+    using Setup = std::function<void(sim::Scenario&)>;
+    const Setup same = [](sim::Scenario&) {};
+    const auto reply = [](const char* bytes) -> Setup {
+        return [bytes](sim::Scenario& s) { s.resetReply = sim::ToBytes(bytes); };
+    };
+    const Setup otherTuner = [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; };
+    const Setup refused = [](sim::Scenario& s) {
+        s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)};
+    };
+    const Setup lost = [](sim::Scenario& s) {
+        s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
+        s.faults[0].bytes = 4;
+    };
+    const Setup noTuner = [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; };
+    const Setup noSettings = [](sim::Scenario& s) {
+        s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01";
+    };
+    const char* const OK = "Update Successful";
+    const char* const FAILED = "Update Failed";
+    const std::vector<std::string> RESET = {"RST0"};
+    const char* const ASK = BACKUP_QUESTION;
     const std::vector<Exit> exits = {
-        {"channel 1 unreadable, Yes: updated without the restore",
-         [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
-         {{BACKUP_QUESTION, IDYES}},
-         {BACKUP_QUESTION},
-         "Update Successful",
-         RECONNECT,
-         9},
-        {"channel 1 unreadable, No: nothing is cleared",
-         [](sim::Scenario& s) { s.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; },
-         {{BACKUP_QUESTION, IDNO}},
-         {BACKUP_QUESTION, "Unknown Error"},
-         "Update Failed",
-         {},
-         0},
-        {"16 reply bytes to the reset: done at once",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUV 16 bytes ..."); },
-         {},
-         {},
-         "Update Successful",
-         {"RST0"},
-         0},
-        {"\"OK\\r\\n\" to the reset",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("OK\r\n"); },
-         {},
-         {"Invalid Response [ OK ]"},
-         "Update Failed",
-         {"RST0"},
-         0},
-        {"\"NUXs\" to the reset",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("NUXs"); },
-         {},
-         {"Invalid Response [ NUXs ]"},
-         "Update Failed",
-         {"RST0"},
-         0},
-        {"one byte to the reset shows no part of the earlier reply",
-         [](sim::Scenario& s) { s.resetReply = sim::ToBytes("N"); },
-         {},
-         {"Invalid Response [ N ]"},
-         "Update Failed",
-         {"RST0"},
-         0},
-        {"reset not written whole: only the report",
-         [](sim::Scenario&) {},
-         {},
-         {"Can Not Write To COM"},
-         "Update Failed",
-         {},
-         0,
-         1,
-         true},
-        {"the line goes during the reset wait: waited out, then not found",
-         [](sim::Scenario& s) {
-             s.faults = {FaultOn(sim::FaultKind::HangUp, "RST0")};
-             s.faults[0].bytes = 4;
-         },
-         {},
-         {"No Response"},
-         "Update Failed",
-         {"RST0"},
-         9,
-         1,
-         false,
-         false},
-        {"another tuner after the update: its defaults stay",
-         [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; },
-         {},
-         {TUNER_CHANGED},
-         "Update Successful",
-         RECONNECT,
-         9},
-        {"another tuner and no backup in hand (keep settings off): the box all the same",
-         [](sim::Scenario& s) { s.afterReset.tuner = "EDU10394"; },
-         {},
-         {TUNER_CHANGED},
-         "Update Successful",
-         RECONNECT,
-         9,
-         0},
-        {"no tuner known before or after: restored",
-         [](sim::Scenario& s) { s.afterReset.tuner = s.identification.tuner = "ABCDEFGH"; },
-         {},
-         {},
-         "Update Successful",
-         RESTORE,
-         9},
-        {"settings not supported: no backup, no restore",
-         [](sim::Scenario& s) { s.afterReset.dsp = s.identification.dsp = "NUX 1.16 A01"; },
-         {},
-         {},
-         "Update Successful",
-         RECONNECT,
-         9,
-         1,
-         false,
-         false},
-        {"keep settings off", [](sim::Scenario&) {}, {}, {}, "Update Successful", RECONNECT, 9, 0},
+        {"channel 1 unreadable, Yes: no restore", refused, {{ASK, IDYES}}, {ASK}, OK, RECONNECT, 9},
+        {"channel 1 unreadable, No: no clear", refused, {{ASK, IDNO}}, {ASK, "Unknown Error"}, FAILED, {}, 0},
+        {"16 reply bytes to the reset: done at once", reply("NUV 16 bytes ..."), {}, {}, OK, RESET, 0},
+        {"\"OK\\r\\n\" to the reset", reply("OK\r\n"), {}, {"Invalid Response [ OK ]"}, FAILED, RESET, 0},
+        {"\"NUXs\" to the reset", reply("NUXs"), {}, {"Invalid Response [ NUXs ]"}, FAILED, RESET, 0},
+        // Nothing of the earlier reply shows behind a one-byte one.
+        {"one byte to the reset", reply("N"), {}, {"Invalid Response [ N ]"}, FAILED, RESET, 0},
+        {"reset not written whole", same, {}, {"Can Not Write To COM"}, FAILED, {}, 0, 1, true},
+        {"line lost in the reset wait", lost, {}, {"No Response"}, FAILED, RESET, 9, 1, false, false},
+        {"another tuner after the update: its defaults", otherTuner, {}, {TUNER_CHANGED}, OK, RECONNECT, 9},
+        {"another tuner, no backup in hand", otherTuner, {}, {TUNER_CHANGED}, OK, RECONNECT, 9, 0},
+        {"no tuner known before or after: restored", noTuner, {}, {}, OK, RESTORE, 9},
+        {"settings not supported: no backup", noSettings, {}, {}, OK, RECONNECT, 9, 1, false, false},
+        {"keep settings off", same, {}, {}, OK, RECONNECT, 9, 0},
     };
     for (const Exit& exit : exits) {
         SCOPED_TRACE(exit.name);
@@ -415,6 +344,13 @@ TEST_F(WindowRulesTest, SecondUpdateNeedsASearchAndTheWaitCountsWholeSeconds) {
                      Press(dialog, IDC_UPDATE);
                  },
                  [&] {
+                     sim::Scenario silent = Module();
+                     silent.faults = {FaultOn(sim::FaultKind::Silence, "VDSP", 0)};
+                     m_sim->Restart(silent);
+                     Press(dialog, IDC_SEARCH_MODULE);
+                 },
+                 [&] {
+                     EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled) << "a file chosen, no module found";
                      m_sim->Restart(Module());
                      Press(dialog, IDC_SEARCH_MODULE);
                  },

@@ -51,9 +51,10 @@ struct DesktopState {
 
     std::vector<Box> boxes;
     std::vector<ShownFileDialog> fileDialogs;
-    std::vector<bool> cursor;           // every change of the shown cursor: true while the wait cursor shows
-    std::vector<bool> awake;            // every request to keep the computer awake (true) or let it sleep
-    std::vector<LPARAM> progressRanges; // every PBM_SETRANGE's low and high words
+    std::vector<bool> cursor; // every change of the shown cursor: true while the wait cursor shows
+    std::vector<bool> awake;  // every request to keep the computer awake (true) or let it sleep
+    // Every PBM_SETRANGE's low and high words.
+    std::vector<LPARAM> progressRanges;
 
     // The clock, in milliseconds; a sleep moves it on by its length and takes `realSleepMs` of real
     // time. A thousand readings move it a millisecond, so that a wait that polls still ends.

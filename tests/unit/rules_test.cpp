@@ -110,12 +110,8 @@ TEST(Rules, ErrorReportTexts) {
     const std::string ab = "AB\r\n";
     EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, ab), "Invalid Response [ AB ]");
     EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("A B.")), "Invalid Response [ A ]");
-    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("AB\x80"
-                                                      "C")),
-              "Invalid Response [ AB ]");
-    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("\x01"
-                                                      "AB")),
-              "Invalid Response [  ]");
+    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("AB\x80") + "C"), "Invalid Response [ AB ]");
+    EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string("\x01") + "AB"), "Invalid Response [  ]");
     EXPECT_EQ(ErrorText(ERR_BAD_RESPONSE, std::string_view("NUVsX").substr(0, 4)),
               "Invalid Response [ NUVs ]");
 }

@@ -359,7 +359,8 @@ TEST(EndToEnd, FirstStartUpdateDefaultsAndSecondStart) {
     EXPECT_EQ(Answer(first, "Start New Firmware", IDYES), "Do You Want To Reset The Modul ?");
     ASSERT_TRUE(WaitFor(
         [&] { return Text(::GetDlgItem(window, IDC_STATUS_LOWER)) == "All Settings Set To Default!"; }));
-    ::PostMessageA(::GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+    // Escape on a control, as the dialog's own keyboard handling takes it: the close command.
+    ::PostMessageA(::GetDlgItem(window, IDC_SELECT_FILE), WM_KEYDOWN, VK_ESCAPE, 0);
     ASSERT_TRUE(first.Ended());
     EXPECT_EQ(StoredSetting("PrefCOM"), "3");
     EXPECT_EQ(StoredSetting("LastNUVDir"), DIRECTORY);

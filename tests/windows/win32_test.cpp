@@ -10,37 +10,37 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 using namespace qam::test;
 
 // What the port asks of the system, on its way there: this program defines the import pointers
 // itself, so the linker takes them in place of the import library's and the link's own object
-// code calls these stand-ins, which record and pass on.
-struct Asked {
-    std::vector<std::string> names;
-    std::vector<DWORD> createFile; // access, share mode, disposition, flags per call
-    std::vector<DWORD> queues;
-    std::vector<DCB> states;
-    std::vector<DWORD> masks;
-    std::vector<DWORD> purges;
-    std::vector<COMMTIMEOUTS> timeouts;
-} asked;
+// code calls these stand-ins, which log each call as a line and pass it on.
+std::vector<std::string> asked;
+
+template <typename... Values> void Log(const char* format, Values... values) {
+    char line[512];
+    std::snprintf(line, sizeof line, format, values...);
+    asked.emplace_back(line);
+}
 
 template <typename Function> Function System(const char* name) {
     return reinterpret_cast<Function>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
 }
 
-HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD disposition, DWORD flags, HANDLE model) {
-    asked.names.emplace_back(name);
-    asked.createFile.insert(asked.createFile.end(), {access, share, disposition, flags});
+HANDLE WINAPI LogCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD flags, HANDLE model) {
+    Log("CreateFileA %s access %lX share %lu disposition %lu flags %lX", name, access, share, disposition,
+        flags);
     return System<decltype(&::CreateFileA)>("CreateFileA")(name, access, share, security, disposition, flags,
                                                            model);
 }
-BOOL WINAPI RecordSetupComm(HANDLE device, DWORD input, DWORD output) {
-    asked.queues.insert(asked.queues.end(), {input, output});
+BOOL WINAPI LogSetupComm(HANDLE device, DWORD input, DWORD output) {
+    Log("SetupComm %lu %lu", input, output);
     return System<decltype(&::SetupComm)>("SetupComm")(device, input, output);
 }
 // The record read is made as unlike the module's line as it can be, so that each field the port
@@ -61,96 +61,69 @@ BOOL WINAPI ReadUnlikeState(HANDLE device, LPDCB state) {
     state->EvtChar = 0x7E;
     return read;
 }
-BOOL WINAPI RecordSetCommState(HANDLE device, LPDCB state) {
-    asked.states.push_back(*state);
-    return System<decltype(&::SetCommState)>("SetCommState")(device, state);
+BOOL WINAPI LogSetCommState(HANDLE device, LPDCB d) {
+    Log("SetCommState length %lu baud %lu binary %u parity %u %u size %u stop %u cts %u dsr %u dtr %u rts %u "
+        "out %u in %u null %u xon %u xoff %u %X %X; kept %u %X %X; cleared %u %u",
+        d->DCBlength, d->BaudRate, d->fBinary, d->fParity, d->Parity, d->ByteSize, d->StopBits,
+        d->fOutxCtsFlow, d->fOutxDsrFlow, d->fDtrControl, d->fRtsControl, d->fOutX, d->fInX, d->fNull,
+        d->XonLim, d->XoffLim, d->XonChar, d->XoffChar, d->fTXContinueOnXoff, d->EofChar, d->EvtChar,
+        d->fAbortOnError, d->fDsrSensitivity);
+    return System<decltype(&::SetCommState)>("SetCommState")(device, d);
 }
-BOOL WINAPI RecordSetCommMask(HANDLE device, DWORD mask) {
-    asked.masks.push_back(mask);
+BOOL WINAPI LogSetCommMask(HANDLE device, DWORD mask) {
+    Log("SetCommMask %lu", mask);
     return System<decltype(&::SetCommMask)>("SetCommMask")(device, mask);
 }
-BOOL WINAPI RecordPurgeComm(HANDLE device, DWORD flags) {
-    asked.purges.push_back(flags);
+BOOL WINAPI LogPurgeComm(HANDLE device, DWORD flags) {
+    Log("PurgeComm %lX", flags);
     return System<decltype(&::PurgeComm)>("PurgeComm")(device, flags);
 }
-BOOL WINAPI RecordSetCommTimeouts(HANDLE device, LPCOMMTIMEOUTS timeouts) {
-    asked.timeouts.push_back(*timeouts);
-    return System<decltype(&::SetCommTimeouts)>("SetCommTimeouts")(device, timeouts);
+BOOL WINAPI LogSetCommTimeouts(HANDLE device, LPCOMMTIMEOUTS t) {
+    Log("SetCommTimeouts %lu %lu %lu %lu %lu", t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier,
+        t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier, t->WriteTotalTimeoutConstant);
+    return System<decltype(&::SetCommTimeouts)>("SetCommTimeouts")(device, t);
 }
 
 } // namespace
 
 extern "C" {
-decltype(&::CreateFileA) __imp_CreateFileA = RecordCreateFile;
-decltype(&::SetupComm) __imp_SetupComm = RecordSetupComm;
+decltype(&::CreateFileA) __imp_CreateFileA = LogCreateFile;
+decltype(&::SetupComm) __imp_SetupComm = LogSetupComm;
 decltype(&::GetCommState) __imp_GetCommState = ReadUnlikeState;
-decltype(&::SetCommState) __imp_SetCommState = RecordSetCommState;
-decltype(&::SetCommMask) __imp_SetCommMask = RecordSetCommMask;
-decltype(&::PurgeComm) __imp_PurgeComm = RecordPurgeComm;
-decltype(&::SetCommTimeouts) __imp_SetCommTimeouts = RecordSetCommTimeouts;
+decltype(&::SetCommState) __imp_SetCommState = LogSetCommState;
+decltype(&::SetCommMask) __imp_SetCommMask = LogSetCommMask;
+decltype(&::PurgeComm) __imp_PurgeComm = LogPurgeComm;
+decltype(&::SetCommTimeouts) __imp_SetCommTimeouts = LogSetCommTimeouts;
 }
 
 namespace {
 
-// The module's line: 115200 baud, 8 data bits, even parity, one stop bit, no flow control.
+// The module's line: 115200 baud, 8 data bits, even parity, one stop bit, no flow control; then
+// parity 2 (even, not checked) with XON/XOFF. The device read and written, exclusive, existing,
+// overlapped; the receive-character event; all four purges; each time-out in its own member.
 TEST(Win32, OpenAsksTheSystemForTheModulesLine) {
     const auto sim = StartSimulator({});
-    asked = {};
+    asked.clear();
     CComDevice link;
     ASSERT_EQ(link.Open(sim->Port(), 115200, 1, 0), 1);
-    ASSERT_EQ(link.SetTimeouts(1, 2, 3, 4, 5), 1); // each value in its own member
+    ASSERT_EQ(link.SetTimeouts(1, 2, 3, 4, 5), 1);
     ASSERT_EQ(link.Open(sim->Port(), 9600, 2, 1), 1);
     link.Close();
-    EXPECT_EQ(asked.names, (std::vector<std::string>(2, "\\\\.\\COM" + std::to_string(sim->Port()))));
-    // Read and write, exclusive, an existing device only, overlapped.
-    EXPECT_EQ(asked.createFile,
-              (std::vector<DWORD>{0xC0000000, 0, 3, 0x40000000, 0xC0000000, 0, 3, 0x40000000}));
-    EXPECT_EQ(asked.queues, (std::vector<DWORD>{65536, 4096, 65536, 4096}));
-    EXPECT_EQ(asked.masks, (std::vector<DWORD>{1, 1}));
-    EXPECT_EQ(asked.purges, (std::vector<DWORD>{15, 15}));
-    std::vector<std::vector<DWORD>> timeouts;
-    for (const COMMTIMEOUTS& set : asked.timeouts) {
-        timeouts.push_back({set.ReadIntervalTimeout, set.ReadTotalTimeoutMultiplier,
-                            set.ReadTotalTimeoutConstant, set.WriteTotalTimeoutMultiplier,
-                            set.WriteTotalTimeoutConstant});
-    }
-    EXPECT_EQ(timeouts, (std::vector<std::vector<DWORD>>{
-                            {100, 50, 5000, 50, 500}, {1, 2, 3, 4, 5}, {100, 50, 5000, 50, 500}}));
-    ASSERT_EQ(asked.states.size(), 2u);
-    // Baud, binary, parity, byte size, stop bits, the six flow controls and fNull; the four
-    // flow-control limits and characters; then what is kept, and the two flags cleared besides.
-    auto fields = [](const DCB& dcb) {
-        return std::vector<unsigned>{dcb.DCBlength,
-                                     dcb.BaudRate,
-                                     dcb.fBinary,
-                                     dcb.fParity,
-                                     dcb.Parity,
-                                     dcb.ByteSize,
-                                     dcb.StopBits,
-                                     dcb.fOutxCtsFlow,
-                                     dcb.fOutxDsrFlow,
-                                     dcb.fDtrControl,
-                                     dcb.fRtsControl,
-                                     dcb.fOutX,
-                                     dcb.fInX,
-                                     dcb.fNull,
-                                     dcb.XonLim,
-                                     dcb.XoffLim,
-                                     unsigned(dcb.XonChar),
-                                     unsigned(dcb.XoffChar),
-                                     dcb.fTXContinueOnXoff,
-                                     unsigned(dcb.EofChar),
-                                     unsigned(dcb.EvtChar),
-                                     dcb.fAbortOnError,
-                                     dcb.fDsrSensitivity};
-    };
-    EXPECT_EQ(fields(asked.states[0]),
-              (std::vector<unsigned>{28, 115200, 1,     1,    2,    8,    0, 0,    0,    0, 0, 0,
-                                     0,  0,      32768, 8192, 0x11, 0x13, 1, 0x1A, 0x7E, 0, 0}));
-    // Parity 2 is even parity without parity checking; XON/XOFF both ways.
-    EXPECT_EQ(fields(asked.states[1]),
-              (std::vector<unsigned>{28, 9600, 1,     0,    2,    8,    0, 0,    0,    0, 0, 1,
-                                     1,  0,    32768, 8192, 0x11, 0x13, 1, 0x1A, 0x7E, 0, 0}));
+    const std::string open = "CreateFileA \\\\.\\COM" + std::to_string(sim->Port()) +
+                             " access C0000000 share 0 disposition 3 flags 40000000";
+    const std::string kept = "xon 32768 xoff 8192 11 13; kept 1 1A 7E; cleared 0 0";
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{
+                  open, "SetupComm 65536 4096",
+                  "SetCommState length 28 baud 115200 binary 1 parity 1 2 size 8 stop 0 cts 0 dsr 0 dtr 0 "
+                  "rts 0 out 0 in 0 null 0 " +
+                      kept,
+                  "SetCommMask 1", "PurgeComm F", "SetCommTimeouts 100 50 5000 50 500",
+                  "SetCommTimeouts 1 2 3 4 5", open, "SetupComm 65536 4096",
+                  "SetCommState length 28 baud 9600 binary 1 parity 0 2 size 8 stop 0 cts 0 dsr 0 dtr 0 "
+                  "rts 0 out 1 in 1 null 0 " +
+                      kept,
+                  "SetCommMask 1", "PurgeComm F", "SetCommTimeouts 100 50 5000 50 500"}));
     EXPECT_EQ(qam::link::win32::DeviceName(-2147483647 - 1), "\\\\.\\COM-2147483648");
 }
 
