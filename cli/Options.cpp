@@ -125,6 +125,17 @@ constexpr option ALL_OPTIONS[] = {
     {"label", required_argument, nullptr, LABEL},
 };
 
+// Whether the command's list of long options names this one.
+bool Takes(const Command& command, std::string_view name) {
+    const std::string_view list = command.options;
+    for (std::size_t at = list.find(name); at != std::string_view::npos; at = list.find(name, at + 1)) {
+        if (list[at - 1] == ' ' && list[at + name.size()] == ' ') {
+            return true;
+        }
+    }
+    return false;
+}
+
 ParsedCommandLine Refuse(const std::string& command, const std::string& message) {
     std::fprintf(stderr, "%s%s%s: %s\nTry '%s%s%s --help'.\n", PROGRAM, command.empty() ? "" : " ",
                  command.c_str(), message.c_str(), PROGRAM, command.empty() ? "" : " ", command.c_str());
@@ -205,8 +216,7 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
 
     std::vector<option> accepted;
     for (const option& candidate : ALL_OPTIONS) {
-        if (candidate.val == HELP ||
-            std::strstr(command->options, (" " + std::string(candidate.name) + " ").c_str())) {
+        if (candidate.val == HELP || Takes(*command, candidate.name)) {
             accepted.push_back(candidate);
         }
     }

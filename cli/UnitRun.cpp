@@ -28,10 +28,6 @@ constexpr const char* NOTE_BACK = "the unit answers again after its restart";
 constexpr const char* NOTE_TAKE_AWAY = "done: take the module away";
 constexpr const char* NOTE_EMPTY = "the port is empty";
 
-double SecondsSince(Clock::time_point started) {
-    return std::chrono::duration<double>(Clock::now() - started).count();
-}
-
 } // namespace
 
 int PrepareFiles(const Options& options, UpdateImage* image, std::optional<CRecordFile>& record) {

@@ -16,8 +16,9 @@
 #define STRICT
 #endif
 
-#include <commctrl.h>
 #include <windows.h>
+// commctrl.h needs the types of windows.h: a block of its own, so that sorting keeps it second.
+#include <commctrl.h>
 
 #undef SendMessage
 #undef PostMessage
