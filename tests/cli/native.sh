@@ -21,10 +21,7 @@ module() {
 results() { grep -c "\"port\":\"$work/$1/com1\",\"type\":\"result\"" "$work/out"; }
 
 # ended NAME: ends the module (which writes its state and trace) by its id.
-ended() {
-    local pid_var=pid_$1
-    kill -TERM "${!pid_var}" && wait "${!pid_var}"
-}
+ended() { local pid=pid_$1 && kill -TERM "${!pid}" && wait "${!pid}"; }
 
 state() { grep -c "^$2\$" "$work/$1.state"; }
 # Every command the tool sent, in order.
@@ -175,9 +172,7 @@ auto)
     wait "$station"
     expect "station after the interrupt: the slow unit's failure" "$?" 6
     check "the interrupt told" grep -q '"type":"note","text":"interrupt: no new units' "$work/out"
-    for name in whole slow second; do
-        ended "$name"
-    done
+    for name in whole slow second; do ended "$name"; done
     for name in whole slow second; do
         expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
     done
