@@ -36,32 +36,26 @@ bad-input)
     # Refused before any module is touched: a clear message and the usage or file status.
     module m
     run() { $guard "$qamtool" "$@" >"$work/out" 2>"$work/err"; echo $?; }
-    expect "unknown option" "$(run update "$work/fw.qam" --port "$work/m/com1" --bogus)" 2
-    check "its message" grep -q "unknown option '--bogus'" "$work/err"
-    expect "missing file" "$(run update "$work/none.qam" --port "$work/m/com1")" 3
-    check "its message" grep -q "none.qam: Can Not Open File" "$work/err"
+    # refused WHAT STATUS MESSAGE ARGUMENT...
+    refused() { expect "$1" "$(run "${@:4}")" "$2" && check "$1: its message" grep -q -- "$3" "$work/err"; }
+    fw=$work/fw.qam port=$work/m/com1
+    refused "unknown option" 2 "unknown option '--bogus'" update "$fw" --port "$port" --bogus
+    refused "missing file" 3 "none.qam: Can Not Open File" update "$work/none.qam" --port "$port"
     printf 'garbage' >"$work/bad.qam"
-    expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$work/m/com1")" 3
-    expect "garbage in the port list" "$(run station "$work/fw.qam" --ports "3,x")" 2
-    check "its message" grep -q "'3,x' is no list of ports" "$work/err"
-    ln -s "$work/m/com1" "$work/again"
-    expect "one device twice" "$(run station "$work/fw.qam" --ports "$work/m/com1,$work/again")" 2
-    check "its message" grep -q "are the same device" "$work/err"
-    expect "unwritable record" "$(run update "$work/fw.qam" --port "$work/m/com1" --record "$work/no/such/r.csv")" 3
+    expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$port")" 3
+    refused "garbage in the port list" 2 "'3,x' is no list of ports" station "$fw" --ports "3,x"
+    ln -s "$port" "$work/again"
+    refused "one device twice" 2 "are the same device" station "$fw" --ports "$port,$work/again"
+    expect "unwritable record" "$(run update "$fw" --port "$port" --record "$work/no/such/r.csv")" 3
     echo "other,header" >"$work/other.csv"
-    expect "record of another header" "$(run station "$work/fw.qam" --ports "$work/m/com1" --record "$work/other.csv")" 3
-    check "its message" grep -q "another header" "$work/err"
+    refused "record of another header" 3 "another header" station "$fw" --ports "$port" --record "$work/other.csv"
     expect "help of a command" "$(run update -h)" 0
     check "its text" grep -q "^Usage: qamtool update FILE" "$work/out"
-    expect "a prefix of --reset" "$(run defaults --port "$work/m/com1" --res)" 2
-    check "its message" grep -q "unknown option '--res'" "$work/err"
+    refused "a prefix of --reset" 2 "unknown option '--res'" defaults --port "$port" --res
     # The list with its blank is taken: what is refused is the interval without --auto.
-    expect "--interval without --auto" "$(run station "$work/fw.qam" --ports "$work/m/com1, $work/again" --interval 5)" 2
-    check "its message" grep -q "interval works only with --auto" "$work/err"
-    mkdir -p "$work/config/qamupdate/ports"
-    ln -s "$work/m/com1" "$work/config/qamupdate/ports/com1"
-    expect "a COM number without its link" "$(run station "$work/fw.qam" --ports 1,9)" 2
-    check "its message" grep -q "port COM9 stands for no device" "$work/err"
+    refused "--interval without --auto" 2 "interval works only with --auto" station "$fw" --ports "$port, $work/again" --interval 5
+    mkdir -p "$work/config/qamupdate/ports" && ln -s "$port" "$work/config/qamupdate/ports/com1"
+    refused "a COM number without its link" 2 "port COM9 stands for no device" station "$fw" --ports 1,9
     ended m
     expect "commands sent to the module" "$(commands m)" ""
     ;;
