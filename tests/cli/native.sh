@@ -74,20 +74,20 @@ defaults)
 faults)
     # A fixed sample of the fault sweep through update --json, every kind before and after "CPRM",
     # all at once; each unit adds its line to one record. QAM_PROOF_FULL=1 adds more exchanges.
-    # NAME: fault|code|exit status
+    # NAME: fault|code|exit status|result text (the window's, exactly)
     declare -A fault=(
-        [silent]='kind=Silence command="VDSP" occurrence=0|0x81000002|4'
+        [silent]='kind=Silence command="VDSP" occurrence=0|0x81000002|4|no Device found !'
         [short]='kind=ShortReply command="RSTA" bytes=2|0x81000003|5'
         [wrong]='kind=WrongReply command="RBLS" reply="XY\r\n"|0x81000003|5'
-        [refused]='kind=RefuseBlock command="RSTA"|0x81000005|5'
-        [lost]='kind=HangUp command="RBLS"|0x81000001|5'
-        [clear]='kind=Silence command="CPRM"|0x81000002|6'
+        [refused]='kind=RefuseBlock command="RSTA"|0x81000005|5|Unknown Error'
+        [lost]='kind=HangUp command="RBLS"|0x81000001|5|Can Not Write To COM'
+        [clear]='kind=Silence command="CPRM"|0x81000002|6|No Response'
         [final]='kind=ShortReply command="UPLD" bytes=2 finalReply=1|0x81000003|6'
         [reset]='kind=WrongReply command="RST0" reply="XYZ!"|0x81000003|6'
         [block]='kind=RefuseBlock command="UAPP"|0x81000003|6'
-        [cut]='kind=HangUp command="CAPD"|0x81000002|6'
+        [cut]='kind=HangUp command="CAPD"|0x81000002|6|No Response'
         [restore]='kind=WrongReply command="ZAll" reply="ER\r\n"|0x81000003|6'
-        [accepted]='kind=Silence command="UAPD"|0x00000000|0'
+        [accepted]='kind=Silence command="UAPD"|0x00000000|0|Update Successful'
     )
     [ "${QAM_PROOF_FULL:-0}" = 1 ] && fault+=(
         [pld]='kind=Silence command="VPLD" occurrence=0|0x81000002|4'
@@ -109,9 +109,10 @@ faults)
     for name in "${!fault[@]}"; do
         wait "${tool[$name]}"
         status=$?
-        IFS="|" read -r _ code wanted <<<"${fault[$name]}"
+        IFS="|" read -r _ code wanted text <<<"${fault[$name]}"
         expect "$name: exit status" "$status" "$wanted"
-        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)" "\"code\":\"$code\" \"exit\":$wanted "
+        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)${text:+$(result "$work/$name.out" text)}" \
+            "\"code\":\"$code\" \"exit\":$wanted ${text:+\"text\":\"$text\" }"
     done
     expect "record lines" "$(grep -c '^20' "$work/record.csv")" "${#fault[@]}"
     expect "record header" "$(grep -c '^start,port,' "$work/record.csv")" 1
