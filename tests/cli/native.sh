@@ -17,8 +17,6 @@ module() {
     eval "pid_$name=$!"
     for _ in $(seq 100); do [ -L "$port" ] && return; sleep 0.05; done
 }
-# results PORT: how many units the port ended so far.
-results() { grep -c "\"port\":\"$work/$1/com1\",\"type\":\"result\"" "$work/out"; }
 
 # ended NAME: ends the module (which writes its state and trace) by its id.
 ended() { local pid=pid_$1 && kill -TERM "${!pid}" && wait "${!pid}"; }
@@ -141,9 +139,9 @@ station)
     ;;
 auto)
     # The production line: a unit whose reset answers all 16 bytes and one that restarts slower than
-    # the update's own search are each written once, however long they stay silent afterwards; on a
-    # third port a unit that refuses its settings appears, fails, goes, and the next one (the same
-    # identification) is updated in its turn, each with its record line.
+    # the update's own search are each written once, however long they stay silent afterwards. On a
+    # third port, one after another: a unit that refuses its settings (not written), one of the same
+    # identification (written), and one that answers as that one did after its update (already done).
     module whole 'resetReply "NUVs-sixteen-byt"' 'restartMs 3000'
     module slow 'restartMs 23000'
     mkdir -p "$work/swap"
@@ -151,29 +149,30 @@ auto)
         --interval 1 --record "$work/r.csv" --json >"$work/out" 2>&1 &
     station=$!
     pids+=("$station")
+    # seen COUNT TEXT: waits until the output holds TEXT COUNT times.
+    seen() { for _ in $(seq 600); do [ "$(grep -c -- "$2" "$work/out")" -ge "$1" ] && return; sleep 0.1; done; }
+    swap=\"port\":\"$work/swap/com1\",\"type\"
     sleep 2
+    # Each taken away: the port must be seen empty for the interval before it takes the next.
     at=swap module first 'fault kind=RefuseBlock command="RSTA"'
-    for _ in $(seq 300); do [ "$(results swap)" -ge 1 ] && break; sleep 0.1; done
-    ended first
-    # Taken away: the port must be seen empty for the interval before it takes the next.
-    for _ in $(seq 300); do grep -q "\"port\":\"$work/swap/com1\",\"type\":\"note\",\"text\":\"the port is empty" "$work/out" && break; sleep 0.1; done
+    seen 1 "$swap:\"result\"" && ended first && seen 1 "$swap:\"note\",\"text\":\"the port is empty"
     at=swap module second
-    for _ in $(seq 600); do
-        [ "$(grep -c 'answers again after its restart' "$work/out")" -ge 2 ] && [ "$(results swap)" -ge 2 ] && break
-        sleep 0.1
-    done
-    sleep 3 # a few more rounds of asking whether the port is empty
+    seen 2 "$swap:\"result\"" && ended second && seen 2 "$swap:\"note\",\"text\":\"the port is empty"
+    at=swap module third 'identification.dsp "NUV 1.17 A01"'
+    seen 3 "$swap:\"result\""
+    seen 2 'answers again after its restart'
     kill -INT "$station"
     wait "$station"
     expect "station after the interrupt: the slow unit's failure" "$?" 6
     check "the interrupt told" grep -q '"type":"note","text":"interrupt: no new units' "$work/out"
-    for name in whole slow second; do ended "$name"; done
+    for name in whole slow third; do ended "$name"; done
     for name in whole slow second; do
         expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
     done
-    expect "first: not written" "$(state first 'settingsClears 0')" 1
-    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 4
-    expect "second: its record line" "$(grep -c "$work/swap/com1,.*,0x00000000,Update Successful," "$work/r.csv")" 1
+    expect "first and third: not written" "$(state first 'settingsClears 0')$(state third 'settingsClears 0')" 11
+    expect "swap: its record lines" "$(grep "$work/swap/com1," "$work/r.csv" | cut -d, -f14,15 | tr '\n' ';')" \
+        "0x81000005,Unknown Error;0x00000000,Update Successful;0x00000000,already done;"
+    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 5
     ;;
 interrupt)
     # Ctrl+C while a station's unit still waits for its module's first reply: it stops before writing.
