@@ -29,8 +29,9 @@ constexpr const char* GENERAL_HELP =
     "  station    update the modules on several ports at once\n"
     "\n"
     "'qamtool COMMAND --help' tells more. A port is a COM number N, or on Linux a device path.\n"
-    "Exit status: 0 success, 2 usage error, 3 file refused, 4 no module found, 5 link failure\n"
-    "before the module was written, 6 the module in an unknown state.\n";
+    "Exit status: 0 success, 1 interrupted before anything was written, 2 usage error, 3 file\n"
+    "refused, 4 no module found, 5 link failure before the module was written, 6 the module in an\n"
+    "unknown state.\n";
 
 struct Command {
     const char* name;
@@ -84,7 +85,8 @@ constexpr Command COMMANDS[] = {
      "  --interval SECONDS  that interval (default 10)\n"
      "  --record RECORD     one line per unit in RECORD (CSV, or JSON Lines for .jsonl)\n"
      "  --json              JSON Lines on standard output, all ports merged\n"
-     "The first interrupt (Ctrl+C) takes no new units and lets the units in progress finish.\n"
+     "The first interrupt (Ctrl+C) takes no new units: a unit still searching stops before it\n"
+     "writes ('not started', exit status 1), the units in progress finish.\n"
      "Exits with the most severe status of its units.\n"},
     {UNIT_COMMAND, " port label file size sha256 auto interval record ", false, ""},
 };
