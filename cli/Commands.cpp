@@ -125,7 +125,7 @@ int RunIdentify(const Options& options) {
     Event result = MakeEvent(EVENT_RESULT, unit.Label(), module ? std::string("found") : outcome.text);
     result.code = module ? RESULT_OK : outcome.code;
     result.exitStatus = module ? STATUS_SUCCESS : outcome.exitStatus;
-    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    result.seconds = SecondsSince(started);
     if (module) {
         writers.Output().Write(options.json ? ModuleJson(unit.Label(), *module)
                                             : ModuleText(unit.Label(), *module));

@@ -50,6 +50,10 @@ double RoundedSeconds(double seconds) {
     return std::round(seconds * MILLISECONDS) / MILLISECONDS;
 }
 
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
 Json JsonOpening(const std::string& port, const char* type, const std::string& time) {
     return Json{{"schema", EVENT_SCHEMA}, {"time", time}, {"port", JsonText(port)}, {"type", type}};
 }

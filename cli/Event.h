@@ -3,6 +3,7 @@
 #include "cli/Json.h"
 #include "common/ResultCode.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,6 +44,7 @@ std::string CodeText(ResultCode code);
 
 // Seconds as the output and the record give them: to the millisecond.
 double RoundedSeconds(double seconds);
+double SecondsSince(std::chrono::steady_clock::time_point started);
 
 Event MakeEvent(const char* type, std::string port, std::string text = {});
 

@@ -29,8 +29,9 @@ constexpr const char* GENERAL_HELP =
     "  station    update the modules on several ports at once\n"
     "\n"
     "'qamtool COMMAND --help' tells more. A port is a COM number N, or on Linux a device path.\n"
-    "Exit status: 0 success, 2 usage error, 3 file refused, 4 no module found, 5 link failure\n"
-    "before the module was written, 6 the module in an unknown state.\n";
+    "Exit status: 0 success, 1 interrupted before anything was written, 2 usage error, 3 file\n"
+    "refused, 4 no module found, 5 link failure before the module was written, 6 the module in an\n"
+    "unknown state.\n";
 
 struct Command {
     const char* name;
@@ -84,7 +85,8 @@ constexpr Command COMMANDS[] = {
      "  --interval SECONDS  that interval (default 10)\n"
      "  --record RECORD     one line per unit in RECORD (CSV, or JSON Lines for .jsonl)\n"
      "  --json              JSON Lines on standard output, all ports merged\n"
-     "The first interrupt (Ctrl+C) takes no new units and lets the units in progress finish.\n"
+     "The first interrupt (Ctrl+C) takes no new units: a unit still searching stops before it\n"
+     "writes ('not started', exit status 1), the units in progress finish.\n"
      "Exits with the most severe status of its units.\n"},
     {UNIT_COMMAND, " port label file size sha256 auto interval record ", false, ""},
 };
@@ -124,6 +126,17 @@ constexpr option ALL_OPTIONS[] = {
     {"sha256", required_argument, nullptr, SHA},
     {"label", required_argument, nullptr, LABEL},
 };
+
+// Whether the command's list of long options names this one.
+bool Takes(const Command& command, std::string_view name) {
+    const std::string_view list = command.options;
+    for (std::size_t at = list.find(name); at != std::string_view::npos; at = list.find(name, at + 1)) {
+        if (list[at - 1] == ' ' && list[at + name.size()] == ' ') {
+            return true;
+        }
+    }
+    return false;
+}
 
 ParsedCommandLine Refuse(const std::string& command, const std::string& message) {
     std::fprintf(stderr, "%s%s%s: %s\nTry '%s%s%s --help'.\n", PROGRAM, command.empty() ? "" : " ",
@@ -205,8 +218,7 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
 
     std::vector<option> accepted;
     for (const option& candidate : ALL_OPTIONS) {
-        if (candidate.val == HELP ||
-            std::strstr(command->options, (" " + std::string(candidate.name) + " ").c_str())) {
+        if (candidate.val == HELP || Takes(*command, candidate.name)) {
             accepted.push_back(candidate);
         }
     }

@@ -187,7 +187,8 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
     }
     std::string line = CsvField(fields.front().value);
     for (std::size_t i = 1; i < fields.size(); ++i) {
-        line += "," + CsvField(fields[i].value);
+        line += ',';
+        line += CsvField(fields[i].value);
     }
     return line + std::string(CSV_LINE_END);
 }

@@ -28,10 +28,6 @@ constexpr const char* NOTE_BACK = "the unit answers again after its restart";
 constexpr const char* NOTE_TAKE_AWAY = "done: take the module away";
 constexpr const char* NOTE_EMPTY = "the port is empty";
 
-double SecondsSince(Clock::time_point started) {
-    return std::chrono::duration<double>(Clock::now() - started).count();
-}
-
 } // namespace
 
 int PrepareFiles(const Options& options, UpdateImage* image, std::optional<CRecordFile>& record) {
@@ -182,21 +178,19 @@ int RunUnitsAsTheyCome(CUnit& unit, const UnitJob& job, int intervalSeconds) {
             continue;
         }
         told = false;
-        if (previousAfter && module->SameModule(*previousAfter)) {
+        const bool alreadyDone = previousAfter && module->SameModule(*previousAfter);
+        if (alreadyDone) {
             unit.Emit(MakeEvent(EVENT_NOTE, unit.Label(), NOTE_ALREADY_DONE));
-            const Outcome end =
-                Finish(unit, job, EndWithoutWriting(RESULT_OK, TEXT_ALREADY_DONE, STATUS_SUCCESS), module,
-                       start, started);
-            worst = std::max(worst, end.exitStatus);
-            if (end.recordLost) {
-                break;
-            }
-        } else {
-            const Outcome end = RunUnit(unit, job, module, start, started);
-            worst = std::max(worst, end.exitStatus);
-            if (end.recordLost) {
-                break; // a unit without its record line: take no more
-            }
+        }
+        const Outcome end =
+            alreadyDone ? Finish(unit, job, EndWithoutWriting(RESULT_OK, TEXT_ALREADY_DONE, STATUS_SUCCESS),
+                                 module, start, started)
+                        : RunUnit(unit, job, module, start, started);
+        worst = std::max(worst, end.exitStatus);
+        if (end.recordLost) {
+            break; // a unit without its record line: take no more
+        }
+        if (!alreadyDone) {
             const bool succeeded = end.exitStatus == STATUS_SUCCESS;
             previousAfter = succeeded ? end.after : std::nullopt;
             // A reset that answered all 16 bytes, or a restart slower than the update's own
