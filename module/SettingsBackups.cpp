@@ -1,0 +1,117 @@
+#include "module/SettingsBackups.h"
+
+#include "framework/StateFiles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+namespace qam::module {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* BACKUPS_FOLDER = "backups";
+constexpr const char* HISTORY_FOLDER = "history";
+constexpr const char* BACKUP_EXTENSION = ".qamsettings";
+constexpr const char* NAME_TIME = "%Y%m%d-%H%M%S";
+
+// The backups of one folder, newest first (the names begin with the time).
+std::vector<fs::path> BackupFiles(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().extension() == BACKUP_EXTENSION && it->is_regular_file(error)) {
+            files.push_back(it->path());
+        }
+    }
+    std::sort(files.begin(), files.end(), std::greater<>());
+    return files;
+}
+
+// "20261209-031415-COM3.qamsettings": the time in UTC and the port, with anything but letters
+// and digits in it made '_'.
+std::string BackupName(const SavedSettings& settings) {
+    const std::time_t time = static_cast<std::time_t>(settings.time);
+    char stamp[32] = "";
+    if (const std::tm* utc = std::gmtime(&time)) {
+        std::strftime(stamp, sizeof stamp, NAME_TIME, utc);
+    }
+    std::string port = settings.port;
+    std::replace_if(
+        port.begin(), port.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; },
+        '_');
+    return std::string(stamp) + '-' + port + BACKUP_EXTENSION;
+}
+
+} // namespace
+
+std::optional<std::string> BackupsDirectory() {
+    const std::optional<std::string> state = fw::StateDirectory();
+    if (!state) {
+        return std::nullopt;
+    }
+    return (fs::path(*state) / BACKUPS_FOLDER).string();
+}
+
+std::optional<std::string> SaveBackup(const SavedSettings& settings) {
+    const std::optional<std::string> folder = BackupsDirectory();
+    std::error_code error;
+    if (!folder || (fs::create_directories(*folder, error), error)) {
+        return std::nullopt;
+    }
+    const std::string path = (fs::path(*folder) / BackupName(settings)).string();
+    if (!WriteSavedSettingsFile(path, settings)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+std::optional<StoredBackup> FindPendingBackup(const std::string& port) {
+    const std::optional<std::string> folder = BackupsDirectory();
+    if (!folder) {
+        return std::nullopt;
+    }
+    for (const fs::path& file : BackupFiles(*folder)) {
+        StoredBackup backup{file.string(), true, {}};
+        if (ReadSavedSettingsFile(backup.path, backup.settings) == SavedSettingsError::None &&
+            backup.settings.port == port) {
+            return backup;
+        }
+    }
+    return std::nullopt;
+}
+
+void SettleBackup(const std::string& path) {
+    const fs::path history = fs::path(path).parent_path() / HISTORY_FOLDER;
+    std::error_code error;
+    fs::create_directories(history, error);
+    fs::rename(path, history / fs::path(path).filename(), error);
+    const std::vector<fs::path> settled = BackupFiles(history);
+    for (std::size_t i = BACKUP_HISTORY_LENGTH; i < settled.size(); ++i) {
+        fs::remove(settled[i], error);
+    }
+}
+
+std::vector<StoredBackup> ListBackups() {
+    std::vector<StoredBackup> backups;
+    const std::optional<std::string> folder = BackupsDirectory();
+    if (!folder) {
+        return backups;
+    }
+    for (const bool pending : {true, false}) {
+        for (const fs::path& file :
+             BackupFiles(pending ? fs::path(*folder) : fs::path(*folder) / HISTORY_FOLDER)) {
+            StoredBackup backup{file.string(), pending, {}};
+            if (ReadSavedSettingsFile(backup.path, backup.settings) == SavedSettingsError::None) {
+                backups.push_back(std::move(backup));
+            }
+        }
+    }
+    return backups;
+}
+
+} // namespace qam::module
