@@ -5,6 +5,7 @@
 #include "tests/support/Kit.h"
 
 #include "link/PortsDirectory.h"
+#include "module/SettingsBackups.h"
 #include "ui/UpdaterDialog.h"
 
 #include <cstdio>
@@ -176,6 +177,20 @@ std::optional<std::string> StoredSetting(const char* name) {
 
 #endif
 
+namespace {
+
+// Backups saved by earlier cases would be offered to this one: each case starts without any.
+void ForgetSavedBackups() {
+#ifndef _WIN32
+    static const TempDir state;
+    ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+#endif
+    std::error_code ignored;
+    std::filesystem::remove_all(module::BackupsDirectory().value_or(""), ignored);
+}
+
+} // namespace
+
 void WindowTest::SetUp() {
 #ifndef _WIN32
     // A ports directory of the test's own, whose links alone decide: the host's serial devices
@@ -198,6 +213,7 @@ void WindowTest::TearDown() {
 void WindowTest::StartModule(const sim::Scenario& scenario) {
     m_sim.reset(); // the old one hands its ports directory back first
     m_sim = StartSimulator(scenario);
+    ForgetSavedBackups();
     StoreSetting("LastCOM", std::uint32_t{4});
     StoreSetting("PrefCOM", static_cast<std::uint32_t>(m_sim->Port()));
 }
