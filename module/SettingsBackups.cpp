@@ -33,8 +33,8 @@ std::vector<fs::path> BackupFiles(const fs::path& folder) {
 }
 
 // "20261209-031415-COM3.qamsettings": the time in UTC and the port, with anything but letters
-// and digits in it made '_'.
-std::string BackupName(const SavedSettings& settings) {
+// and digits in it made '_'; "-2", "-3", ... after it when that name is taken here or in the history.
+fs::path BackupFile(const fs::path& folder, const SavedSettings& settings) {
     const std::time_t time = static_cast<std::time_t>(settings.time);
     char stamp[32] = "";
     if (const std::tm* utc = std::gmtime(&time)) {
@@ -44,7 +44,14 @@ std::string BackupName(const SavedSettings& settings) {
     std::replace_if(
         port.begin(), port.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; },
         '_');
-    return std::string(stamp) + '-' + port + BACKUP_EXTENSION;
+    const std::string name = std::string(stamp) + '-' + port;
+    std::error_code error;
+    for (int n = 1;; ++n) {
+        const std::string file = name + (n == 1 ? "" : "_" + std::to_string(n)) + BACKUP_EXTENSION;
+        if (!fs::exists(folder / file, error) && !fs::exists(folder / HISTORY_FOLDER / file, error)) {
+            return folder / file;
+        }
+    }
 }
 
 } // namespace
@@ -63,7 +70,7 @@ std::optional<std::string> SaveBackup(const SavedSettings& settings) {
     if (!folder || (fs::create_directories(*folder, error), error)) {
         return std::nullopt;
     }
-    const std::string path = (fs::path(*folder) / BackupName(settings)).string();
+    const std::string path = BackupFile(*folder, settings).string();
     if (!WriteSavedSettingsFile(path, settings)) {
         return std::nullopt;
     }

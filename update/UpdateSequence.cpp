@@ -54,23 +54,11 @@ constexpr int CPRM_REPLY_LENGTH = 4;
 constexpr char RESET_MARK[] = "NUV";
 constexpr std::size_t RESET_MARK_LENGTH = 3;
 
-constexpr int SETTINGS_CAPACITY = 256;
-constexpr int BLS_CAPACITY = 256;
-
 constexpr int READ_CONSTANT_CLEAR_SETTINGS = 10000;
 constexpr int READ_CONSTANT_NORMAL = 5000;
 
 // The module restarts within this many whole seconds of the clock.
 constexpr std::int64_t RESTART_SECONDS = 9;
-
-ResultCode ReadBackup(CModuleProxy& proxy, int channel, ChannelBackup& backup) {
-    return proxy.ReadChannelSettings(channel, &backup.settings, SETTINGS_CAPACITY, backup.filterBitmap.data(),
-                                     FILTER_BITMAP_BYTES, &backup.bls, BLS_CAPACITY);
-}
-
-ResultCode WriteBackup(CModuleProxy& proxy, int channel, const ChannelBackup& backup) {
-    return proxy.WriteChannelSettings(channel, &backup.settings, backup.filterBitmap.data(), &backup.bls);
-}
 
 // The run's backup on disk and what decides its end: it is settled once written back, or when the
 // tuner changed, or when "CPRM" never went out (unless it came from an earlier run, whose
@@ -156,11 +144,7 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& sa
         } else {
             dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_READ_SETTINGS);
             backupInHand = true;
-            ResultCode read = ReadBackup(proxy, 0, backups[0]);
-            if (read == RESULT_OK) {
-                read = ReadBackup(proxy, 1, backups[1]);
-            }
-            if (read != RESULT_OK) {
+            if (const ResultCode read = qam::module::ReadChannelBackups(proxy, backups); read != RESULT_OK) {
                 backupInHand = false;
                 if (dialog.MessageBox(READ_FAILED_TEXT, READ_FAILED_CAPTION, MB_YESNO) != IDYES) {
                     return read;
@@ -187,10 +171,7 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& sa
     }
 
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_CLEAR_SETTINGS);
-    SetCommandTimeouts(link, READ_CONSTANT_CLEAR_SETTINGS);
-    const ResultCode cleared =
-        link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
-    SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
+    const ResultCode cleared = ClearSettings(link, reply);
     if (cleared != RESULT_OK) {
         // Not written whole: the module never took the command, and still holds its settings.
         saved.settle = cleared == ERR_COM_WRITE && !saved.carried;
@@ -238,15 +219,20 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& sa
     }
 
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_RESTORE);
-    if (const ResultCode restored = WriteBackup(proxy, 0, backups[0]); restored != RESULT_OK) {
-        return restored;
-    }
-    const ResultCode restored = WriteBackup(proxy, 1, backups[1]);
+    const ResultCode restored = qam::module::WriteChannelBackups(proxy, backups);
     saved.settle = restored == RESULT_OK;
     return restored;
 }
 
 } // namespace
+
+ResultCode ClearSettings(CComDevice& link, std::span<char> reply) {
+    SetCommandTimeouts(link, READ_CONSTANT_CLEAR_SETTINGS);
+    const ResultCode cleared =
+        link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
+    SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
+    return cleared;
+}
 
 bool HasUpdateFileType(const std::string& path) {
     std::string lower = path;

@@ -70,6 +70,10 @@ inline constexpr const char* TEXT_RESTORE = "restore settings ...";
 // awake meanwhile. Answers the code reported.
 ResultCode RunUpdate(const UpdateContext& context);
 
+// "CPRM", which erases both channels' settings, under its own time-out (a 4-byte reply into reply,
+// no box of its own); the link's time-outs are back to normal after it, whatever it gave.
+ResultCode ClearSettings(CComDevice& link, std::span<char> reply);
+
 // The type test of the file name: its last four characters, in lower case, are ".qam".
 bool HasUpdateFileType(const std::string& path);
 

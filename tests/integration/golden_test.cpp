@@ -187,8 +187,6 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
 // A download refused after "CPRM" leaves the settings read before it pending; the next update,
 // answered Yes, reads nothing and writes them back as a successful update does.
 TEST_F(GoldenTest, RetryAfterAFailedDownloadWritesBackTheSettingsSavedBeforeIt) {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
     sim::Scenario scenario = Module();
     scenario.faults = {FaultOn(sim::FaultKind::RefuseBlock, "UAPP")};
     StartModule(scenario);

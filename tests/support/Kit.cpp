@@ -179,11 +179,14 @@ std::optional<std::string> StoredSetting(const char* name) {
 
 namespace {
 
-// Backups saved by earlier cases would be offered to this one: each case starts without any.
+// Backups saved by earlier cases would be offered to this one: each case starts without any. The
+// question that offers one shows its time in UTC.
 void ForgetSavedBackups() {
 #ifndef _WIN32
     static const TempDir state;
     ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
 #endif
     std::error_code ignored;
     std::filesystem::remove_all(module::BackupsDirectory().value_or(""), ignored);
