@@ -65,7 +65,10 @@ std::string ToJson(const Event& event) {
             .Add("name", ResultCodeName(event.code))
             .Add("text", event.text)
             .Add("seconds", event.seconds)
-            .Add("exit", event.exitStatus);
+            .Add("exit", event.exitStatus)
+            .Add("backup", event.backupFile)
+            .Add("backup_used", event.backupUsed)
+            .Add("backup_pending", event.backupPending);
     } else {
         json.Add("text", event.text);
     }
@@ -90,6 +93,9 @@ std::optional<Event> ParseEvent(std::string_view line) {
     event.code = static_cast<ResultCode>(std::strtoul(Text(*members, "code").c_str(), nullptr, 16));
     event.seconds = std::strtod(Text(*members, "seconds").c_str(), nullptr);
     event.exitStatus = static_cast<int>(Number(*members, "exit"));
+    event.backupFile = Text(*members, "backup");
+    event.backupUsed = Text(*members, "backup_used") == "true";
+    event.backupPending = Text(*members, "backup_pending") == "true";
     return event;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/ResultCode.h"
+#include "module/SavedSettings.h"
 
 // qamtool's exit statuses, one per class, in order of severity: a station exits with its most
 // severe unit's. No failure ever exits with STATUS_SUCCESS.
@@ -14,6 +15,11 @@ inline constexpr int STATUS_NO_MODULE = 4;    // no module answered
 inline constexpr int STATUS_LINK_FAILURE = 5; // the link failed before anything was written to the module
 inline constexpr int STATUS_UNKNOWN_STATE =
     6; // a failure once the module's settings or flash were being written
+
+// A file of saved settings refused before any port was opened: one status per fault, from 10
+// (cannot be read) to 19 (oversized), in the order of qam::module::SavedSettingsError.
+inline constexpr int STATUS_SAVED_FILE_BASE = 9;
+int ExitStatusOf(qam::module::SavedSettingsError error);
 
 // The class of a command's result: `written` tells whether the run had come to its first command
 // that changes the module ("CPRM").

@@ -4,16 +4,20 @@
 #include "cli/Json.h"
 
 #include <cstdio>
-#include <iterator>
+#include <fstream>
+#include <vector>
 
 namespace qam::cli {
 
 namespace {
 
 constexpr std::string_view JSON_LINES_ENDING = ".jsonl";
-constexpr const char* CSV_HEADER =
+// The columns of qamtool before the backup ones: a file begun with them keeps them.
+constexpr std::string_view EARLIER_COLUMNS =
     "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,tuner_after,"
-    "firmware_after,file,size,sha256,code,result,settings_restored,seconds\r\n";
+    "firmware_after,file,size,sha256,code,result,settings_restored,seconds";
+constexpr std::string_view LINE_END = "\r\n";
+constexpr std::string_view BACKUP_COLUMNS = ",backup,backup_used,backup_pending";
 
 // RFC 4180: a field holding a comma, a quote or a line end goes in quotes, its quotes doubled.
 std::string Field(std::string_view text) {
@@ -41,12 +45,28 @@ std::string Seconds(double seconds) {
 CRecordFile::CRecordFile(std::string path)
     : m_path(std::move(path)), m_jsonLines(m_path.ends_with(JSON_LINES_ENDING)) {}
 
+bool CRecordFile::EarlierColumns() const {
+    const std::string header = std::string(EARLIER_COLUMNS) + std::string(LINE_END);
+    std::ifstream file(m_path, std::ios::binary);
+    std::string start(header.size(), '\0');
+    return !m_jsonLines && file.read(start.data(), static_cast<std::streamsize>(start.size())) &&
+           start == header;
+}
+
+std::string CRecordFile::Header() const {
+    if (m_jsonLines) {
+        return {};
+    }
+    return std::string(EARLIER_COLUMNS) + std::string(EarlierColumns() ? "" : BACKUP_COLUMNS) +
+           std::string(LINE_END);
+}
+
 bool CRecordFile::Check(std::string& problem) const {
-    return AppendUnderLock(m_path, m_jsonLines ? "" : CSV_HEADER, "", problem);
+    return AppendUnderLock(m_path, Header(), "", problem);
 }
 
 bool CRecordFile::Append(const UnitRecord& record, std::string& problem) const {
-    return AppendUnderLock(m_path, m_jsonLines ? "" : CSV_HEADER, Line(record), problem);
+    return AppendUnderLock(m_path, Header(), Line(record), problem);
 }
 
 std::string CRecordFile::Line(const UnitRecord& record) const {
@@ -72,9 +92,12 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
             .Add("sha256", record.sha256);
         json.Add("code", CodeText(record.code)).Add("result", text);
         json.Add("settings_restored", record.settingsRestored).Add("seconds", record.seconds);
+        json.Add("backup", Printable(record.backupFile))
+            .Add("backup_used", record.backupUsed)
+            .Add("backup_pending", record.backupPending);
         return json.Text() + "\n";
     }
-    const std::string fields[] = {
+    std::vector<std::string> fields = {
         record.start,
         Printable(record.port),
         part(record.before, dsp),
@@ -93,8 +116,12 @@ std::string CRecordFile::Line(const UnitRecord& record) const {
         record.settingsRestored ? "1" : "0",
         Seconds(record.seconds),
     };
+    if (!EarlierColumns()) {
+        fields.insert(fields.end(), {Printable(record.backupFile), record.backupUsed ? "1" : "0",
+                                     record.backupPending ? "1" : "0"});
+    }
     std::string line = Field(fields[0]);
-    for (std::size_t i = 1; i < std::size(fields); ++i) {
+    for (std::size_t i = 1; i < fields.size(); ++i) {
         line += ',';
         line += Field(fields[i]);
     }

@@ -35,12 +35,15 @@ struct UnitRecord {
     std::string text;
     bool settingsRestored = false;
     double seconds = 0;
+    std::string backupFile; // the settings saved before "CPRM"
+    bool backupUsed = false;
+    bool backupPending = false;
 };
 
-// The record of units: CSV (RFC 4180, a header line when the file is new) or, for a name ending in
-// ".jsonl", JSON Lines. Every line goes in one write under an exclusive lock of the file, is
-// flushed to disk and is taken back whole if the write fell short, so that the units of a station,
-// each in its own process, can share one file.
+// The record of units: CSV (RFC 4180, a header line when the file is new; a file begun with the
+// columns of an earlier qamtool keeps them) or, for a name ending in ".jsonl", JSON Lines. Every line goes in
+// one write under an exclusive lock of the file, is flushed to disk and is taken back whole if the write fell
+// short, so that the units of a station, each in its own process, can share one file.
 class CRecordFile {
 public:
     explicit CRecordFile(std::string path);
@@ -55,6 +58,10 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
+    // A CSV file that begins with the header of the columns before the backup ones.
+    bool EarlierColumns() const;
+    std::string Header() const;
+
     std::string m_path;
     bool m_jsonLines;
 };

@@ -43,14 +43,16 @@ Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
                 const std::string& start, Clock::time_point started) {
     Outcome outcome = unit.NotFound();
     if (before) {
-        outcome = job.image != nullptr ? unit.Update(*job.image, job.keepSettings, job.continueWithoutBackup)
-                                       : unit.Defaults(job.reset);
+        outcome = job.image != nullptr ? unit.Update(*job.image, job.settings) : unit.Defaults(job.reset);
     }
 
     Event result = MakeEvent(EVENT_RESULT, unit.Label(), outcome.text);
     result.code = outcome.code;
     result.seconds = SecondsSince(started);
     result.exitStatus = outcome.exitStatus;
+    result.backupFile = outcome.backup.saved;
+    result.backupUsed = outcome.backup.used;
+    result.backupPending = outcome.backup.pending;
     unit.Emit(result);
 
     if (job.record != nullptr) {
@@ -67,6 +69,9 @@ Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
         record.code = outcome.code;
         record.text = outcome.text;
         record.settingsRestored = outcome.restored;
+        record.backupFile = outcome.backup.saved;
+        record.backupUsed = outcome.backup.used;
+        record.backupPending = outcome.backup.pending;
         record.seconds = result.seconds;
         std::string problem;
         if (!job.record->Append(record, problem)) {
