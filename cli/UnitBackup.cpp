@@ -89,13 +89,10 @@ Outcome CUnit::Restore(const qam::module::SavedSettings& saved) {
     dialog.SetDlgItemText(IDC_STATUS_LOWER, code == RESULT_OK ? TEXT_RESTORED : TEXT_NOT_RESTORED);
     Outcome outcome = OutcomeOf(code, cleared);
     if (undo) {
-        Emit(MakeEvent(EVENT_NOTE, Label(), NOTE_UNDO + *undo));
         // Undone by restoring it; pending while the module may hold neither the old settings nor the new.
-        outcome.backup.saved = *undo;
         outcome.backup.pending = code != RESULT_OK && cleared;
-        if (!outcome.backup.pending) {
-            qam::module::SettleBackup(*undo);
-        }
+        outcome.backup.saved = outcome.backup.pending ? *undo : qam::module::SettleBackup(*undo);
+        Emit(MakeEvent(EVENT_NOTE, Label(), NOTE_UNDO + outcome.backup.saved));
     }
     return outcome;
 }

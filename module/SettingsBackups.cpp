@@ -92,15 +92,17 @@ std::optional<StoredBackup> FindPendingBackup(const std::string& port) {
     return std::nullopt;
 }
 
-void SettleBackup(const std::string& path) {
+std::string SettleBackup(const std::string& path) {
     const fs::path history = fs::path(path).parent_path() / HISTORY_FOLDER;
+    const fs::path settledPath = history / fs::path(path).filename();
     std::error_code error;
     fs::create_directories(history, error);
-    fs::rename(path, history / fs::path(path).filename(), error);
+    fs::rename(path, settledPath, error);
     const std::vector<fs::path> settled = BackupFiles(history);
     for (std::size_t i = BACKUP_HISTORY_LENGTH; i < settled.size(); ++i) {
         fs::remove(settled[i], error);
     }
+    return settledPath.string();
 }
 
 std::vector<StoredBackup> ListBackups() {

@@ -26,8 +26,8 @@ std::optional<std::string> BackupsDirectory();
 std::optional<std::string> SaveBackup(const SavedSettings& settings);
 // The newest pending backup taken on this port; damaged files are passed over.
 std::optional<StoredBackup> FindPendingBackup(const std::string& port);
-// Moves a pending backup into the history and drops the oldest beyond its length.
-void SettleBackup(const std::string& path);
+// Moves a pending backup into the history and drops the oldest beyond its length: its path there.
+std::string SettleBackup(const std::string& path);
 // Every backup that reads whole: pending first, then the history, each newest first.
 std::vector<StoredBackup> ListBackups();
 

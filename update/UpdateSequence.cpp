@@ -257,7 +257,7 @@ ResultCode RunUpdate(const UpdateContext& context) {
     std::string detail;
     if (!saved.path.empty()) {
         if (saved.settle) {
-            qam::module::SettleBackup(saved.path);
+            saved.path = qam::module::SettleBackup(saved.path);
         } else {
             detail = SAVED_SETTINGS_DETAIL + saved.path;
         }
