@@ -16,8 +16,10 @@
 #define STRICT
 #endif
 
-#include <commctrl.h>
 #include <windows.h>
+
+// After <windows.h>, which it needs: kept in a block of its own so that sorting leaves the order.
+#include <commctrl.h>
 
 #undef SendMessage
 #undef PostMessage
