@@ -214,8 +214,10 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
 
     std::vector<option> accepted;
     for (const option& candidate : ALL_OPTIONS) {
-        if (candidate.val == HELP ||
-            std::strstr(command->options, (" " + std::string(candidate.name) + " ").c_str())) {
+        std::string key = " ";
+        key += candidate.name;
+        key += ' ';
+        if (candidate.val == HELP || std::strstr(command->options, key.c_str())) {
             accepted.push_back(candidate);
         }
     }

@@ -47,7 +47,12 @@ fs::path BackupFile(const fs::path& folder, const SavedSettings& settings) {
     const std::string name = std::string(stamp) + '-' + port;
     std::error_code error;
     for (int n = 1;; ++n) {
-        const std::string file = name + (n == 1 ? "" : "_" + std::to_string(n)) + BACKUP_EXTENSION;
+        std::string file = name;
+        if (n > 1) {
+            file += '_';
+            file += std::to_string(n);
+        }
+        file += BACKUP_EXTENSION;
         if (!fs::exists(folder / file, error) && !fs::exists(folder / HISTORY_FOLDER / file, error)) {
             return folder / file;
         }
