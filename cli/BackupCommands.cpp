@@ -92,20 +92,15 @@ int RunBackups(const Options& options) {
         char firmware[32];
         std::snprintf(firmware, sizeof firmware, "%g", saved.firmwareVersion);
         if (options.json) {
-            output.Write(CJsonObject()
-                             .Add("schema", EVENT_SCHEMA)
-                             .Add("time", NowUtc())
-                             .Add("port", Printable(saved.port))
-                             .Add("type", BACKUP_TYPE)
-                             .Add("state", backup.pending ? PENDING : SETTLED)
-                             .Add("saved", SavedTime(saved.time))
-                             .Add("dsp", Printable(saved.dsp))
-                             .Add("pld", Printable(saved.pld))
-                             .Add("tuner", saved.tunerType)
-                             .Add("firmware", std::string(firmware))
-                             .Add("file", backup.path)
-                             .Text() +
-                         "\n");
+            Json json = JsonOpening(saved.port, BACKUP_TYPE);
+            json.update({{"state", backup.pending ? PENDING : SETTLED},
+                         {"saved", SavedTime(saved.time)},
+                         {"dsp", Printable(saved.dsp)},
+                         {"pld", Printable(saved.pld)},
+                         {"tuner", saved.tunerType},
+                         {"firmware", std::string(firmware)},
+                         {"file", JsonText(backup.path)}});
+            output.Write(JsonLine(json));
         } else {
             output.Write(std::string(backup.pending ? PENDING : SETTLED) + "  " + Printable(saved.port) +
                          "  " + SavedTime(saved.time) + "  DSP " + Printable(saved.dsp) + "  PLD " +

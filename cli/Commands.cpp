@@ -28,19 +28,14 @@ public:
 };
 
 std::string ModuleJson(const std::string& port, const ModuleIdentity& module) {
-    return CJsonObject()
-               .Add("schema", EVENT_SCHEMA)
-               .Add("time", NowUtc())
-               .Add("port", port)
-               .Add("type", "module")
-               .Add("dsp", Printable(module.dsp))
-               .Add("pld", Printable(module.pld))
-               .Add("tuner", module.tunerType)
-               .Add("tuner_name", Printable(qam::module::TunerName(module.tunerType)))
-               .Add("firmware", module.firmware)
-               .Add("settings", module.settingsSupported)
-               .Text() +
-           "\n";
+    Json json = JsonOpening(port, "module");
+    json.update({{"dsp", Printable(module.dsp)},
+                 {"pld", Printable(module.pld)},
+                 {"tuner", module.tunerType},
+                 {"tuner_name", Printable(qam::module::TunerName(module.tunerType))},
+                 {"firmware", module.firmware},
+                 {"settings", module.settingsSupported}});
+    return JsonLine(json);
 }
 
 std::string ModuleText(const std::string& port, const ModuleIdentity& module) {
@@ -52,21 +47,16 @@ std::string ModuleText(const std::string& port, const ModuleIdentity& module) {
 }
 
 std::string PortJson(const qam::link::SerialPort& port) {
-    return CJsonObject()
-               .Add("schema", EVENT_SCHEMA)
-               .Add("time", NowUtc())
-               .Add("port", port.name)
-               .Add("type", "port")
-               .Add("com", port.com)
-               .Add("by_id", port.byId)
-               .Add("description", Printable(port.description))
-               .Add("vendor_id", port.vendorId)
-               .Add("product_id", port.productId)
-               .Add("manufacturer", Printable(port.manufacturer))
-               .Add("product", Printable(port.product))
-               .Add("serial", Printable(port.serialNumber))
-               .Text() +
-           "\n";
+    Json json = JsonOpening(port.name, "port");
+    json.update({{"com", port.com},
+                 {"by_id", JsonText(port.byId)},
+                 {"description", Printable(port.description)},
+                 {"vendor_id", port.vendorId},
+                 {"product_id", port.productId},
+                 {"manufacturer", Printable(port.manufacturer)},
+                 {"product", Printable(port.product)},
+                 {"serial", Printable(port.serialNumber)}});
+    return JsonLine(json);
 }
 
 std::string PortText(const qam::link::SerialPort& port) {
@@ -88,21 +78,6 @@ std::string PortText(const qam::link::SerialPort& port) {
         text += Printable(port.serialNumber);
     }
     return text + "\n";
-}
-
-// The update file and the record file, both refused before any port is opened.
-int RefusedFile(const Options& options, const std::string& file, const std::string& why) {
-    std::fprintf(stderr, "qamtool %s: %s: %s\n", options.command.c_str(), file.c_str(), why.c_str());
-    return STATUS_FILE_REFUSED;
-}
-
-int CheckRecord(const Options& options, std::optional<CRecordFile>& record) {
-    if (options.record.empty()) {
-        return STATUS_SUCCESS;
-    }
-    record.emplace(options.record);
-    std::string problem;
-    return record->Check(problem) ? STATUS_SUCCESS : RefusedFile(options, options.record, problem);
 }
 
 // update and defaults: one unit on the module the search finds.
@@ -151,7 +126,7 @@ int RunIdentify(const Options& options) {
     Event result = MakeEvent(EVENT_RESULT, unit.Label(), module ? std::string("found") : outcome.text);
     result.code = module ? RESULT_OK : outcome.code;
     result.exitStatus = module ? STATUS_SUCCESS : outcome.exitStatus;
-    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    result.seconds = SecondsSince(started);
     if (module) {
         writers.Output().Write(options.json ? ModuleJson(unit.Label(), *module)
                                             : ModuleText(unit.Label(), *module));
@@ -162,11 +137,8 @@ int RunIdentify(const Options& options) {
 
 int RunUpdate(const Options& options) {
     UpdateImage image;
-    if (const ResultCode refused = LoadUpdateImage(options.file, image); refused != RESULT_OK) {
-        return RefusedFile(options, options.file, update::ErrorText(refused));
-    }
     std::optional<CRecordFile> record;
-    if (const int refused = CheckRecord(options, record); refused != STATUS_SUCCESS) {
+    if (const int refused = PrepareFiles(options, &image, record); refused != STATUS_SUCCESS) {
         return refused;
     }
     qam::module::SavedSettings settingsFrom;
@@ -186,7 +158,7 @@ int RunUpdate(const Options& options) {
 
 int RunDefaults(const Options& options) {
     std::optional<CRecordFile> record;
-    if (const int refused = CheckRecord(options, record); refused != STATUS_SUCCESS) {
+    if (const int refused = PrepareFiles(options, nullptr, record); refused != STATUS_SUCCESS) {
         return refused;
     }
     UnitJob job;
@@ -214,6 +186,7 @@ int RunStationUnit(const Options& options) {
     job.image = &image;
     job.settings.useSaved = options.useSavedSettings;
     job.record = record ? &*record : nullptr;
+    job.station = true;
 
     const CPortBinding binding(options.port);
     PortChoice choice = binding.Choice();

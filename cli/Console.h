@@ -14,11 +14,11 @@ bool OutputIsTerminal();
 // The terminal's width in columns; 80 when it cannot be told.
 int OutputWidth();
 
-// From now on an interrupt (Ctrl+C) no longer ends the program: it is counted, and `notice`, when
-// given (a text that lives as long as the program), goes to standard error at once.
+// From now on an interrupt (Ctrl+C, on Windows Ctrl+Break too) no longer ends the program: it is counted, and
+// `notice`, when given (a text that lives as long as the program), goes to standard error at once.
 void CatchInterrupts(const char* notice);
 int InterruptCount();
-// A station's unit: the terminal's interrupt is not its business.
+// A station's unit: the terminal's interrupt (on Windows Ctrl+C and Ctrl+Break) is not its business.
 void IgnoreInterrupts();
 // Writes to a reader that went away fail instead of ending the program.
 void IgnoreBrokenPipe();

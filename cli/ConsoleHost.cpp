@@ -55,10 +55,15 @@ int CConsoleHost::ShowBox(HWND, const char* text, const char* caption, UINT type
     return answer;
 }
 
-void CConsoleHost::TextSet(HWND window, const std::string& text) {
+void CConsoleHost::TextSet(HWND window, const std::string& shown) {
     const int id = headless::Desktop::Instance().WindowOf(window).controlId;
     if (id != IDC_STATUS_UPPER && id != IDC_STATUS_LOWER) {
         return;
+    }
+    std::string text = shown;
+    if (const std::size_t at = m_privateCom.empty() ? std::string::npos : text.find(m_privateCom);
+        at != std::string::npos) {
+        text.replace(at, m_privateCom.size(), m_shownAs);
     }
     (id == IDC_STATUS_UPPER ? m_lastUpper : m_lastLower) = text;
     if (id == IDC_STATUS_LOWER) {

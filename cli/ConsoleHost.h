@@ -30,6 +30,11 @@ public:
     // The port the events name.
     void SetPort(std::string port) { m_port = std::move(port); }
     const std::string& Port() const { return m_port; }
+    // Status texts that name the port `com` ("COM 1", a private link) name it `shownAs` instead.
+    void ShowComAs(std::string com, std::string shownAs) {
+        m_privateCom = std::move(com);
+        m_shownAs = std::move(shownAs);
+    }
     // The answer to the command's one question (the update's "continue without a backup?", the
     // factory defaults' "reset the module?"): No unless the command's flag says Yes.
     void SetYesAnswer(bool yes) { m_yes = yes; }
@@ -62,6 +67,8 @@ private:
     CWnd m_progressBar;
     CWnd m_statusLine;
     std::string m_port;
+    std::string m_privateCom;
+    std::string m_shownAs;
     bool m_yes = false;
     bool m_useSaved = false;
     bool m_quiet = false;

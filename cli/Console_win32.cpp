@@ -32,6 +32,12 @@ BOOL WINAPI OnControl(DWORD event) {
     return TRUE;
 }
 
+// A station's unit: Ctrl+C and Ctrl+Break reach every process of the console, whatever its process
+// group; both are the station's business. A closed console is not: the system ends the unit.
+BOOL WINAPI IgnoreControl(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
 } // namespace
 
 bool OutputIsTerminal() {
@@ -62,7 +68,7 @@ int InterruptCount() {
 }
 
 void IgnoreInterrupts() {
-    ::SetConsoleCtrlHandler(nullptr, TRUE);
+    ::SetConsoleCtrlHandler(IgnoreControl, TRUE);
 }
 
 void IgnoreBrokenPipe() {

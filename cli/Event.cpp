@@ -1,8 +1,10 @@
 #include "cli/Event.h"
 
+#include "cli/ExitStatus.h"
 #include "cli/Json.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,16 +13,7 @@ namespace qam::cli {
 namespace {
 
 constexpr const char* CODE_FORMAT = "0x%08X";
-
-std::int64_t Number(const std::map<std::string, std::string>& members, const char* key) {
-    const auto found = members.find(key);
-    return found == members.end() ? 0 : std::strtoll(found->second.c_str(), nullptr, 0);
-}
-
-std::string Text(const std::map<std::string, std::string>& members, const char* key) {
-    const auto found = members.find(key);
-    return found == members.end() ? std::string() : found->second;
-}
+constexpr double MILLISECONDS = 1000.0;
 
 } // namespace
 
@@ -53,49 +46,67 @@ Event MakeEvent(const char* type, std::string port, std::string text) {
     return event;
 }
 
+double RoundedSeconds(double seconds) {
+    return std::round(seconds * MILLISECONDS) / MILLISECONDS;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+Json JsonOpening(const std::string& port, const char* type, const std::string& time) {
+    return Json{{"schema", EVENT_SCHEMA}, {"time", time}, {"port", JsonText(port)}, {"type", type}};
+}
+
 std::string ToJson(const Event& event) {
-    CJsonObject json;
-    json.Add("schema", EVENT_SCHEMA).Add("time", event.time).Add("port", event.port).Add("type", event.type);
+    Json json = JsonOpening(event.port, event.type.c_str(), event.time);
     if (event.type == EVENT_PROGRESS) {
-        json.Add("percent", event.percent).Add("done", event.done).Add("total", event.total);
+        json.update({{"percent", event.percent}, {"done", event.done}, {"total", event.total}});
     } else if (event.type == EVENT_BOX) {
-        json.Add("text", event.text).Add("caption", event.caption).Add("answer", event.answer);
+        json.update(
+            {{"text", JsonText(event.text)}, {"caption", JsonText(event.caption)}, {"answer", event.answer}});
     } else if (event.type == EVENT_RESULT) {
-        json.Add("code", CodeText(event.code))
-            .Add("name", ResultCodeName(event.code))
-            .Add("text", event.text)
-            .Add("seconds", event.seconds)
-            .Add("exit", event.exitStatus)
-            .Add("backup", event.backupFile)
-            .Add("backup_used", event.backupUsed)
-            .Add("backup_pending", event.backupPending);
+        json.update({{"code", CodeText(event.code)},
+                     {"name", event.code == RESULT_NOT_STARTED ? RESULT_NOT_STARTED_NAME
+                                                               : std::string(ResultCodeName(event.code))},
+                     {"text", JsonText(event.text)},
+                     {"seconds", RoundedSeconds(event.seconds)},
+                     {"exit", event.exitStatus},
+                     {"backup", JsonText(event.backupFile)},
+                     {"backup_used", event.backupUsed},
+                     {"backup_pending", event.backupPending}});
     } else {
-        json.Add("text", event.text);
+        json["text"] = JsonText(event.text);
     }
-    return json.Text();
+    return JsonLine(json);
 }
 
 std::optional<Event> ParseEvent(std::string_view line) {
-    const auto members = ParseFlatObject(line);
-    if (!members || Number(*members, "schema") != EVENT_SCHEMA) {
+    const Json json = Json::parse(line, nullptr, false);
+    const auto schema = json.is_object() ? json.find("schema") : json.end();
+    if (!json.is_object() || schema == json.end() || *schema != EVENT_SCHEMA) {
         return std::nullopt;
     }
     Event event;
-    event.type = Text(*members, "type");
-    event.port = Text(*members, "port");
-    event.time = Text(*members, "time");
-    event.text = Text(*members, "text");
-    event.caption = Text(*members, "caption");
-    event.answer = Text(*members, "answer");
-    event.percent = static_cast<int>(Number(*members, "percent"));
-    event.done = Number(*members, "done");
-    event.total = Number(*members, "total");
-    event.code = static_cast<ResultCode>(std::strtoul(Text(*members, "code").c_str(), nullptr, 16));
-    event.seconds = std::strtod(Text(*members, "seconds").c_str(), nullptr);
-    event.exitStatus = static_cast<int>(Number(*members, "exit"));
-    event.backupFile = Text(*members, "backup");
-    event.backupUsed = Text(*members, "backup_used") == "true";
-    event.backupPending = Text(*members, "backup_pending") == "true";
+    try {
+        event.percent = json.value("percent", 0);
+        event.done = json.value("done", std::int64_t{0});
+        event.total = json.value("total", std::int64_t{0});
+        event.seconds = json.value("seconds", 0.0);
+        event.exitStatus = json.value("exit", 0);
+        event.backupUsed = json.value("backup_used", false);
+        event.backupPending = json.value("backup_pending", false);
+    } catch (const Json::exception&) {
+        return std::nullopt; // a member of another type
+    }
+    event.type = BytesOf(json, "type");
+    event.port = BytesOf(json, "port");
+    event.time = BytesOf(json, "time");
+    event.text = BytesOf(json, "text");
+    event.caption = BytesOf(json, "caption");
+    event.answer = BytesOf(json, "answer");
+    event.code = static_cast<ResultCode>(std::strtoul(BytesOf(json, "code").c_str(), nullptr, 16));
+    event.backupFile = BytesOf(json, "backup");
     return event;
 }
 

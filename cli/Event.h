@@ -1,7 +1,9 @@
 #pragma once
 
+#include "cli/Json.h"
 #include "common/ResultCode.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,8 +45,16 @@ std::string NowUtc();
 // A result code as the output and the record write it: "0x%08X".
 std::string CodeText(ResultCode code);
 
+// Seconds as the output and the record give them: to the millisecond.
+double RoundedSeconds(double seconds);
+double SecondsSince(std::chrono::steady_clock::time_point started);
+
 Event MakeEvent(const char* type, std::string port, std::string text = {});
 
+// The members every object of the JSON output opens with: schema, time (now), port and type.
+Json JsonOpening(const std::string& port, const char* type, const std::string& time = NowUtc());
+
+// One line of JSON Lines, with its line end.
 std::string ToJson(const Event& event);
 // A line of ToJson read back; nothing for anything else.
 std::optional<Event> ParseEvent(std::string_view line);

@@ -37,7 +37,7 @@ std::string Seconds(double seconds) {
 } // namespace
 
 void CJsonLines::Emit(const Event& event) {
-    m_output.Write(ToJson(event) + "\n", event.type == EVENT_PROGRESS);
+    m_output.Write(ToJson(event), event.type == EVENT_PROGRESS);
 }
 
 CTerminalView::CTerminalView(COutput& output, bool live, int width, bool oneLine)

@@ -8,6 +8,8 @@
 namespace qam::cli {
 
 inline constexpr int STATUS_SUCCESS = 0;
+// A station's unit stopped by the station's interrupt before anything was written to its module.
+inline constexpr int STATUS_NOT_STARTED = 1;
 inline constexpr int STATUS_USAGE = 2; // the command line is wrong; nothing was done
 inline constexpr int STATUS_FILE_REFUSED =
     3; // the update file or the record file refused, before any module was touched
@@ -20,6 +22,10 @@ inline constexpr int STATUS_UNKNOWN_STATE =
 // (cannot be read) to 19 (oversized), in the order of qam::module::SavedSettingsError.
 inline constexpr int STATUS_SAVED_FILE_BASE = 9;
 int ExitStatusOf(qam::module::SavedSettingsError error);
+// The result of a unit that was stopped before it wrote anything (STATUS_NOT_STARTED); its own
+// layer, 0x84, is qamtool's.
+inline constexpr ResultCode RESULT_NOT_STARTED = 0x84000001;
+inline constexpr const char* RESULT_NOT_STARTED_NAME = "RESULT_NOT_STARTED";
 
 // The class of a command's result: `written` tells whether the run had come to its first command
 // that changes the module ("CPRM").

@@ -1,194 +1,66 @@
 #include "cli/Json.h"
 
-#include <charconv>
-#include <cstdio>
-
 namespace qam::cli {
 
 namespace {
 
 constexpr char HEX_DIGITS[] = "0123456789abcdef";
-
-void AppendQuoted(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            // Never more than a byte: texts reach here through Printable or are ASCII of our own.
-            out += "\\u00";
-            out += HEX_DIGITS[byte >> 4];
-            out += HEX_DIGITS[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-class FlatReader {
-public:
-    explicit FlatReader(std::string_view text) : m_text(text) {}
-
-    std::optional<std::map<std::string, std::string>> Object() {
-        std::map<std::string, std::string> members;
-        if (!Take('{')) {
-            return std::nullopt;
-        }
-        if (Take('}')) {
-            return End() ? std::optional(members) : std::nullopt;
-        }
-        do {
-            auto key = String();
-            if (!key || !Take(':')) {
-                return std::nullopt;
-            }
-            auto value = Peek() == '"' ? String() : Bare();
-            if (!value) {
-                return std::nullopt;
-            }
-            members[*key] = *value;
-        } while (Take(','));
-        return Take('}') && End() ? std::optional(members) : std::nullopt;
-    }
-
-private:
-    void Blanks() {
-        while (m_at < m_text.size() &&
-               (m_text[m_at] == ' ' || m_text[m_at] == '\t' || m_text[m_at] == '\r')) {
-            ++m_at;
-        }
-    }
-    char Peek() {
-        Blanks();
-        return m_at < m_text.size() ? m_text[m_at] : '\0';
-    }
-    bool Take(char c) {
-        if (Peek() != c) {
-            return false;
-        }
-        ++m_at;
-        return true;
-    }
-    bool End() { return Peek() == '\0' && m_at == m_text.size(); }
-
-    std::optional<std::string> String() {
-        if (!Take('"')) {
-            return std::nullopt;
-        }
-        std::string out;
-        while (m_at < m_text.size()) {
-            const char c = m_text[m_at++];
-            if (c == '"') {
-                return out;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (m_at >= m_text.size()) {
-                return std::nullopt;
-            }
-            const char escaped = m_text[m_at++];
-            switch (escaped) {
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'u': {
-                // Only what AppendQuoted writes: one byte as \u00HH.
-                if (m_at + 4 > m_text.size() || m_text.substr(m_at, 2) != "00") {
-                    return std::nullopt;
-                }
-                unsigned char byte = 0;
-                const char* first = m_text.data() + m_at + 2;
-                if (const auto [end, problem] = std::from_chars(first, first + 2, byte, 16);
-                    problem != std::errc() || end != first + 2) {
-                    return std::nullopt;
-                }
-                out += static_cast<char>(byte);
-                m_at += 4;
-                break;
-            }
-            default:
-                out += escaped;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::optional<std::string> Bare() {
-        Blanks();
-        const std::size_t start = m_at;
-        while (m_at < m_text.size() && m_text[m_at] != ',' && m_text[m_at] != '}' && m_text[m_at] != ' ') {
-            ++m_at;
-        }
-        if (m_at == start) {
-            return std::nullopt;
-        }
-        return std::string(m_text.substr(start, m_at - start));
-    }
-
-    std::string_view m_text;
-    std::size_t m_at = 0;
-};
+constexpr unsigned char LAST_ONE_BYTE = 0x7F;
+constexpr unsigned char TWO_BYTES = 0xC0;
+constexpr unsigned char FOLLOWING = 0x80;
+constexpr unsigned char LOW_SIX = 0x3F;
+constexpr unsigned char FIRST_OF_NON_LATIN = 0xC4;
 
 } // namespace
 
-void CJsonObject::Key(std::string_view key) {
-    if (!m_members.empty()) {
-        m_members += ',';
+Json JsonText(std::string_view bytes) {
+    // Latin-1 to UTF-8: a byte above 0x7F becomes two.
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= LAST_ONE_BYTE) {
+            text += c;
+        } else {
+            text += static_cast<char>(TWO_BYTES | (byte >> 6));
+            text += static_cast<char>(FOLLOWING | (byte & LOW_SIX));
+        }
     }
-    AppendQuoted(m_members, key);
-    m_members += ':';
+    return text;
 }
 
-CJsonObject& CJsonObject::Add(std::string_view key, std::string_view text) {
-    Key(key);
-    AppendQuoted(m_members, text);
-    return *this;
+std::string BytesOf(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) {
+        return {};
+    }
+    // UTF-8 back to bytes; a character beyond U+00FF (written by no qamtool) as '?'.
+    const std::string& text = found->get_ref<const std::string&>();
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte <= LAST_ONE_BYTE) {
+            bytes += text[i];
+        } else if ((byte & TWO_BYTES) == FOLLOWING) {
+            continue; // the rest of a character beyond U+00FF
+        } else if (byte < FIRST_OF_NON_LATIN && i + 1 < text.size()) {
+            bytes +=
+                static_cast<char>(((byte & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & LOW_SIX));
+        } else {
+            bytes += '?';
+        }
+    }
+    return bytes;
 }
 
-CJsonObject& CJsonObject::Add(std::string_view key, std::int64_t number) {
-    Key(key);
-    m_members += std::to_string(number);
-    return *this;
-}
-
-CJsonObject& CJsonObject::Add(std::string_view key, double number) {
-    Key(key);
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", number);
-    m_members += text;
-    return *this;
-}
-
-CJsonObject& CJsonObject::Add(std::string_view key, bool flag) {
-    Key(key);
-    m_members += flag ? "true" : "false";
-    return *this;
-}
-
-std::optional<std::map<std::string, std::string>> ParseFlatObject(std::string_view line) {
-    return FlatReader(line).Object();
+std::string JsonLine(const Json& object) {
+    return object.dump(-1, ' ', true, Json::error_handler_t::replace) + "\n";
 }
 
 std::string Printable(std::string_view bytes) {
     std::string out;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (byte >= 0x20 && byte < 0x7F) {
+        if (byte >= 0x20 && byte < LAST_ONE_BYTE) {
             out += c;
         } else {
             out += "\\x";

@@ -1,36 +1,25 @@
 #pragma once
 
-#include <cstdint>
-#include <map>
-#include <optional>
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <string_view>
 
-// JSON as qamtool writes it: one flat object per line, and the reading back of such a line.
+// JSON as qamtool writes and reads it (nlohmann-json): objects keep their members in the order
+// written; a text's bytes are its characters U+0000 to U+00FF, so that a byte outside ASCII is
+// written \u00HH and reads back as the same byte.
 namespace qam::cli {
 
-class CJsonObject {
-public:
-    CJsonObject& Add(std::string_view key, std::string_view text);
-    CJsonObject& Add(std::string_view key, const char* text) { return Add(key, std::string_view(text)); }
-    CJsonObject& Add(std::string_view key, std::int64_t number);
-    CJsonObject& Add(std::string_view key, int number) { return Add(key, static_cast<std::int64_t>(number)); }
-    CJsonObject& Add(std::string_view key, double number);
-    CJsonObject& Add(std::string_view key, bool flag);
-    // The object's text, without a line end.
-    std::string Text() const { return "{" + m_members + "}"; }
+using Json = nlohmann::ordered_json;
 
-private:
-    void Key(std::string_view key);
-    std::string m_members;
-};
+Json JsonText(std::string_view bytes);
+// A text member read back as its bytes; empty when it is missing or no text.
+std::string BytesOf(const Json& object, const char* key);
+// One line of JSON Lines, ASCII only, with its line end.
+std::string JsonLine(const Json& object);
 
-// The members of one flat object (strings decoded; numbers, true and false as written); nothing
-// when the line is no such object.
-std::optional<std::map<std::string, std::string>> ParseFlatObject(std::string_view line);
-
-// A module's or a file's text for a line of output or a record: printable ASCII as it is, the
-// backslash doubled, every other byte as \xHH.
+// A module's text for a line of output or a record: printable ASCII as it is, every other byte as
+// \xHH.
 std::string Printable(std::string_view bytes);
 
 } // namespace qam::cli

@@ -2,6 +2,7 @@
 
 #include "cli/ExitStatus.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -160,6 +161,17 @@ constexpr option ALL_OPTIONS[] = {
     {"output", required_argument, nullptr, OUTPUT},
 };
 
+// Whether the command's list of long options names this one.
+bool Takes(const Command& command, std::string_view name) {
+    const std::string_view list = command.options;
+    for (std::size_t at = list.find(name); at != std::string_view::npos; at = list.find(name, at + 1)) {
+        if (list[at - 1] == ' ' && list[at + name.size()] == ' ') {
+            return true;
+        }
+    }
+    return false;
+}
+
 ParsedCommandLine Refuse(const std::string& command, const std::string& message) {
     std::fprintf(stderr, "%s%s%s: %s\nTry '%s%s%s --help'.\n", PROGRAM, command.empty() ? "" : " ",
                  command.c_str(), message.c_str(), PROGRAM, command.empty() ? "" : " ", command.c_str());
@@ -181,7 +193,9 @@ std::optional<std::vector<PortArgument>> ParsePortList(std::string_view list) {
     std::vector<PortArgument> ports;
     for (std::size_t start = 0; start <= list.size();) {
         const std::size_t comma = std::min(list.find(',', start), list.size());
-        const auto port = ParsePort(list.substr(start, comma - start));
+        std::string_view item = list.substr(start, comma - start);
+        item.remove_prefix(std::min(item.find_first_not_of(" \t"), item.size())); // "1, 2"
+        const auto port = ParsePort(item);
         if (!port) {
             return std::nullopt;
         }
@@ -189,6 +203,30 @@ std::optional<std::vector<PortArgument>> ParsePortList(std::string_view list) {
         start = comma + 1;
     }
     return ports;
+}
+
+// Each port given must stand for a device now (a COM number beyond the ports present, or without
+// its link in a ports directory, is a mistake of the line), and a station's ports for different
+// devices. Empty when all is well.
+std::string PortProblem(const Options& options) {
+    std::vector<PortArgument> given = options.ports;
+    if (options.port) {
+        given.push_back(*options.port);
+    }
+    std::vector<std::string> devices;
+    for (const PortArgument& port : given) {
+        const std::string device = ResolveDevice(port);
+        if (device.empty()) {
+            return "port " + port.label + " stands for no device";
+        }
+        const auto twice = std::find(devices.begin(), devices.end(), device);
+        if (twice != devices.end()) {
+            return "ports " + given[static_cast<std::size_t>(twice - devices.begin())].label + " and " +
+                   port.label + " are the same device " + device;
+        }
+        devices.push_back(device);
+    }
+    return {};
 }
 
 } // namespace
@@ -214,23 +252,36 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
 
     std::vector<option> accepted;
     for (const option& candidate : ALL_OPTIONS) {
-        std::string key = " ";
-        key += candidate.name;
-        key += ' ';
-        if (candidate.val == HELP || std::strstr(command->options, key.c_str())) {
+        if (candidate.val == HELP || Takes(*command, candidate.name)) {
             accepted.push_back(candidate);
         }
     }
     accepted.push_back(option{nullptr, 0, nullptr, 0});
 
+    // getopt_long takes a prefix for the whole name ("--res" for "--reset"): only whole names here.
+    for (int i = 2; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        const std::string_view argument = argv[i];
+        if (!argument.starts_with("--")) {
+            continue;
+        }
+        const std::string_view given = argument.substr(2, argument.find('=') - 2);
+        const auto known = std::find_if(accepted.begin(), accepted.end() - 1,
+                                        [&](const option& o) { return given == o.name; });
+        if (known == accepted.end() - 1) {
+            return Refuse(name, "unknown option '" + std::string(argument) + "'");
+        }
+        i += known->has_arg == required_argument && argument.find('=') == std::string_view::npos ? 1 : 0;
+    }
+
     Options options;
     options.command = name;
+    bool intervalGiven = false;
     opterr = 0;
     optind = 0; // starts getopt afresh
     char** arguments = argv + 1;
     const int count = argc - 1;
     for (;;) {
-        const int id = getopt_long(count, arguments, std::strstr(command->options, " output ") ? ":o:" : ":",
+        const int id = getopt_long(count, arguments, Takes(*command, "output") ? ":ho:" : ":h",
                                    accepted.data(), nullptr);
         if (id == -1) {
             break;
@@ -275,6 +326,7 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
             options.autoMode = true;
             break;
         case INTERVAL:
+            intervalGiven = true;
             if (!ParseNumber(value, options.intervalSeconds, 1, MOST_INTERVAL)) {
                 return Refuse(name, "'" + std::string(value) +
                                         "' is no interval: give whole seconds from 1 to " +
@@ -329,6 +381,13 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     if (name == "station" && options.ports.empty()) {
         return Refuse(name, "--ports LIST is needed");
     }
+    // An option that would change nothing is a mistake of the line, not to be passed over.
+    if (intervalGiven && !options.autoMode) {
+        return Refuse(name, "--interval works only with --auto");
+    }
+    if (options.continueWithoutBackup && !options.keepSettings) {
+        return Refuse(name, "--continue-without-backup has no effect with --no-keep-settings");
+    }
     if (name == "station" && options.autoMode && options.useSavedSettings) {
         // One unit's settings must never reach another, and the units of a line look alike.
         return Refuse(name, "--use-saved-settings does not go with --auto");
@@ -341,6 +400,11 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     }
     if (name == "backup" && options.output.empty()) {
         return Refuse(name, "-o FILE is needed");
+    }
+    if (name != UNIT_COMMAND) {
+        if (const std::string problem = PortProblem(options); !problem.empty()) {
+            return Refuse(name, problem);
+        }
     }
     return ParsedCommandLine{options, STATUS_SUCCESS};
 }

@@ -31,13 +31,27 @@ std::optional<PortArgument> ParsePort(std::string_view text) {
 }
 
 std::string UnitPort(const PortArgument& port) {
-    return port.com ? qam::link::ComDevicePath(*port.com) : port.path;
+    if (!port.com) {
+        return port.path;
+    }
+    // The device's /dev/serial/by-id link when it has one: it follows its adapter when that is
+    // plugged in again, where /dev/ttyUSBn may then name another.
+    for (const qam::link::SerialPort& present : qam::link::ListSerialPorts()) {
+        if (present.com == *port.com && !present.byId.empty()) {
+            return present.byId;
+        }
+    }
+    return qam::link::ComDevicePath(*port.com);
 }
 
 std::string ResolveDevice(const PortArgument& port) {
-    // A device that is not there yet (an adapter still to be plugged in) is named by its path.
+    // A device that is not there yet (an adapter still to be plugged in) is named by its path; a
+    // COM number needs its link in the ports directory, or a device of the automatic order.
     const std::string path = UnitPort(port);
     std::error_code error;
+    if (port.com && !std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+        return {};
+    }
     const std::filesystem::path device = std::filesystem::weakly_canonical(path, error);
     return path.empty() || error ? path : device.string();
 }
@@ -55,6 +69,7 @@ CPortBinding::CPortBinding(const std::optional<PortArgument>& port) : m_given(po
     if (!m_directory.empty() && ::symlink(port->path.c_str(), (m_directory + LINK_NAME).c_str()) == 0) {
         qam::link::SetPortsDirectory(m_directory);
         m_choice.com = 1;
+        m_choice.linked = true;
     }
 }
 

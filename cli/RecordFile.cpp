@@ -2,9 +2,10 @@
 
 #include "cli/Event.h"
 #include "cli/Json.h"
+#include "cli/LockedFile.h"
 
-#include <cstdio>
 #include <fstream>
+#include <variant>
 #include <vector>
 
 namespace qam::cli {
@@ -12,20 +13,91 @@ namespace qam::cli {
 namespace {
 
 constexpr std::string_view JSON_LINES_ENDING = ".jsonl";
-// The columns of qamtool before the backup ones: a file begun with them keeps them.
-constexpr std::string_view EARLIER_COLUMNS =
-    "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,tuner_after,"
-    "firmware_after,file,size,sha256,code,result,settings_restored,seconds";
-constexpr std::string_view LINE_END = "\r\n";
-constexpr std::string_view BACKUP_COLUMNS = ",backup,backup_used,backup_pending";
+constexpr std::string_view CSV_LINE_END = "\r\n";
+constexpr char LINE_FEED = '\n';
 
-// RFC 4180: a field holding a comma, a quote or a line end goes in quotes, its quotes doubled.
-std::string Field(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
+// A field's value: a text, a number, a flag, or nothing (CSV: an empty field, JSON: null).
+using Value = std::variant<std::string, std::int64_t, double, bool, std::monostate>;
+struct Field {
+    const char* name;
+    Value value;
+};
+
+std::string Dsp(const ModuleIdentity& m) {
+    return Printable(m.dsp);
+}
+std::string Pld(const ModuleIdentity& m) {
+    return Printable(m.pld);
+}
+std::string Tuner(const ModuleIdentity& m) {
+    return std::to_string(m.tunerType);
+}
+std::string Firmware(const ModuleIdentity& m) {
+    return m.firmware;
+}
+std::string Part(const std::optional<ModuleIdentity>& module, std::string (*part)(const ModuleIdentity&)) {
+    return module ? part(*module) : std::string();
+}
+
+// The record's fields in their order: one list for the CSV header and both kinds of line. A CSV
+// file begun without the backup columns keeps its layout.
+std::vector<Field> Fields(const UnitRecord& r, bool backupColumns) {
+    const bool file = !r.fileName.empty();
+    std::vector<Field> fields = {
+        {"start", r.start},
+        {"port", r.port},
+        {"dsp_before", Part(r.before, Dsp)},
+        {"pld_before", Part(r.before, Pld)},
+        {"tuner_before", Part(r.before, Tuner)},
+        {"firmware_before", Part(r.before, Firmware)},
+        {"dsp_after", Part(r.after, Dsp)},
+        {"pld_after", Part(r.after, Pld)},
+        {"tuner_after", Part(r.after, Tuner)},
+        {"firmware_after", Part(r.after, Firmware)},
+        {"file", r.fileName},
+        {"size", file ? Value(r.fileSize) : Value(std::monostate())},
+        {"sha256", r.sha256},
+        {"code", CodeText(r.code)},
+        {"result", r.text},
+        {"settings_restored", r.settingsRestored},
+        {"seconds", RoundedSeconds(r.seconds)},
+    };
+    if (backupColumns) {
+        fields.insert(
+            fields.end(),
+            {{"backup", r.backupFile}, {"backup_used", r.backupUsed}, {"backup_pending", r.backupPending}});
+    }
+    return fields;
+}
+
+Json JsonValue(const Value& value) {
+    if (const auto* text = std::get_if<std::string>(&value)) {
+        return JsonText(*text);
+    }
+    return std::visit(
+        [](const auto& other) -> Json {
+            if constexpr (std::is_same_v<std::decay_t<decltype(other)>, std::monostate>) {
+                return nullptr;
+            } else {
+                return Json(other);
+            }
+        },
+        value);
+}
+
+// RFC 4180: texts as they are, a field holding a comma, a quote or a line end in quotes, its
+// quotes doubled; flags as 1 and 0.
+std::string CsvField(const Value& value) {
+    const auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) {
+        const Json other = JsonValue(value);
+        return other.is_boolean() ? (other.get<bool>() ? "1" : "0") : other.is_null() ? "" : other.dump();
+    }
+    if (text->find_first_of(",\"\r\n") == std::string::npos) {
+        return *text;
     }
     std::string quoted = "\"";
-    for (const char c : text) {
+    for (const char c : *text) {
         quoted += c;
         if (c == '"') {
             quoted += '"';
@@ -34,10 +106,69 @@ std::string Field(std::string_view text) {
     return quoted + "\"";
 }
 
-std::string Seconds(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", seconds);
-    return text;
+std::string CsvHeader(bool backupColumns) {
+    std::string header;
+    for (const Field& field : Fields(UnitRecord{}, backupColumns)) {
+        header += header.empty() ? "" : ",";
+        header += field.name;
+    }
+    return header;
+}
+
+bool Fail(std::string& problem, const char* what, const CLockedFile& file) {
+    problem = std::string(what) + ": " + file.Error();
+    return false;
+}
+
+// Under the file's lock: appends `text`, behind `header` (and a line end) when the file is empty;
+// false with the reason when the file begins with another header (its line end CRLF or LF) or the
+// line could not be written whole and flushed (the file then cut back to what it was).
+bool AppendUnderLock(const std::string& path, const std::string& header, std::string_view text,
+                     std::string& problem) {
+    CLockedFile file(path);
+    if (!file.Ready()) {
+        return Fail(problem, "cannot open and lock it", file);
+    }
+    const std::optional<std::int64_t> size = file.Size();
+    if (!size) {
+        return Fail(problem, "cannot read its size", file);
+    }
+    std::string bytes;
+    if (*size == 0) {
+        bytes = header.empty() ? std::string() : header + std::string(CSV_LINE_END);
+    } else {
+        const std::optional<std::string> first = file.Read(0, header.size() + CSV_LINE_END.size());
+        const std::optional<std::string> last = file.Read(*size - 1, 1);
+        if (!first || !last) {
+            return Fail(problem, "cannot read it", file);
+        }
+        const std::string_view after =
+            std::string_view(*first).substr(std::min(header.size(), first->size()));
+        if (!header.empty() &&
+            (!first->starts_with(header) || !(after == CSV_LINE_END || after.starts_with(LINE_FEED)))) {
+            problem = "it begins with another header";
+            return false;
+        }
+        if (*last != std::string(1, LINE_FEED)) {
+            bytes = CSV_LINE_END; // a file saved without its last line end
+        }
+    }
+    if (text.empty() && (*size != 0 || bytes.empty())) {
+        return true; // only checked
+    }
+    bytes += text;
+    if (!file.Write(*size, bytes)) {
+        const bool failed = Fail(problem, "cannot write the line whole", file);
+        file.CutTo(*size); // half a line would spoil the record
+        return failed;
+    }
+    if (!file.Flush()) {
+        const bool failed = Fail(problem, "cannot flush it to disk", file);
+        // A line not known to be on the disk is taken back, so that it is reported lost only when
+        // it is not in the file; one that cannot be taken back stays, reported written.
+        return file.CutTo(*size) ? failed : true;
+    }
+    return true;
 }
 
 } // namespace
@@ -45,20 +176,21 @@ std::string Seconds(double seconds) {
 CRecordFile::CRecordFile(std::string path)
     : m_path(std::move(path)), m_jsonLines(m_path.ends_with(JSON_LINES_ENDING)) {}
 
-bool CRecordFile::EarlierColumns() const {
-    const std::string header = std::string(EARLIER_COLUMNS) + std::string(LINE_END);
+bool CRecordFile::BackupColumns() const {
+    if (m_jsonLines) {
+        return true;
+    }
+    const std::string earlier = CsvHeader(false);
     std::ifstream file(m_path, std::ios::binary);
-    std::string start(header.size(), '\0');
-    return !m_jsonLines && file.read(start.data(), static_cast<std::streamsize>(start.size())) &&
-           start == header;
+    std::string start(earlier.size() + CSV_LINE_END.size(), '\0');
+    file.read(start.data(), static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(file.gcount()));
+    const std::string_view after = std::string_view(start).substr(std::min(earlier.size(), start.size()));
+    return !(start.starts_with(earlier) && (after == CSV_LINE_END || after.starts_with(LINE_FEED)));
 }
 
 std::string CRecordFile::Header() const {
-    if (m_jsonLines) {
-        return {};
-    }
-    return std::string(EARLIER_COLUMNS) + std::string(EarlierColumns() ? "" : BACKUP_COLUMNS) +
-           std::string(LINE_END);
+    return m_jsonLines ? std::string() : CsvHeader(BackupColumns());
 }
 
 bool CRecordFile::Check(std::string& problem) const {
@@ -70,62 +202,20 @@ bool CRecordFile::Append(const UnitRecord& record, std::string& problem) const {
 }
 
 std::string CRecordFile::Line(const UnitRecord& record) const {
-    const auto part = [](const std::optional<ModuleIdentity>& module, auto field) -> std::string {
-        return module ? field(*module) : std::string();
-    };
-    const auto dsp = [](const ModuleIdentity& m) { return Printable(m.dsp); };
-    const auto pld = [](const ModuleIdentity& m) { return Printable(m.pld); };
-    const auto tuner = [](const ModuleIdentity& m) { return std::to_string(m.tunerType); };
-    const auto firmware = [](const ModuleIdentity& m) { return m.firmware; };
-    const std::string text = Printable(record.text);
+    const std::vector<Field> fields = Fields(record, BackupColumns());
     if (m_jsonLines) {
-        CJsonObject json;
-        json.Add("start", record.start).Add("port", Printable(record.port));
-        json.Add("dsp_before", part(record.before, dsp)).Add("pld_before", part(record.before, pld));
-        json.Add("tuner_before", part(record.before, tuner))
-            .Add("firmware_before", part(record.before, firmware));
-        json.Add("dsp_after", part(record.after, dsp)).Add("pld_after", part(record.after, pld));
-        json.Add("tuner_after", part(record.after, tuner))
-            .Add("firmware_after", part(record.after, firmware));
-        json.Add("file", Printable(record.fileName))
-            .Add("size", record.fileSize)
-            .Add("sha256", record.sha256);
-        json.Add("code", CodeText(record.code)).Add("result", text);
-        json.Add("settings_restored", record.settingsRestored).Add("seconds", record.seconds);
-        json.Add("backup", Printable(record.backupFile))
-            .Add("backup_used", record.backupUsed)
-            .Add("backup_pending", record.backupPending);
-        return json.Text() + "\n";
+        Json json = Json::object();
+        for (const Field& field : fields) {
+            json[field.name] = JsonValue(field.value);
+        }
+        return JsonLine(json);
     }
-    std::vector<std::string> fields = {
-        record.start,
-        Printable(record.port),
-        part(record.before, dsp),
-        part(record.before, pld),
-        part(record.before, tuner),
-        part(record.before, firmware),
-        part(record.after, dsp),
-        part(record.after, pld),
-        part(record.after, tuner),
-        part(record.after, firmware),
-        Printable(record.fileName),
-        record.fileName.empty() ? std::string() : std::to_string(record.fileSize),
-        record.sha256,
-        CodeText(record.code),
-        text,
-        record.settingsRestored ? "1" : "0",
-        Seconds(record.seconds),
-    };
-    if (!EarlierColumns()) {
-        fields.insert(fields.end(), {Printable(record.backupFile), record.backupUsed ? "1" : "0",
-                                     record.backupPending ? "1" : "0"});
-    }
-    std::string line = Field(fields[0]);
+    std::string line = CsvField(fields.front().value);
     for (std::size_t i = 1; i < fields.size(); ++i) {
         line += ',';
-        line += Field(fields[i]);
+        line += CsvField(fields[i].value);
     }
-    return line + "\r\n";
+    return line + std::string(CSV_LINE_END);
 }
 
 } // namespace qam::cli

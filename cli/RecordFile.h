@@ -41,9 +41,10 @@ struct UnitRecord {
 };
 
 // The record of units: CSV (RFC 4180, a header line when the file is new; a file begun with the
-// columns of an earlier qamtool keeps them) or, for a name ending in ".jsonl", JSON Lines. Every line goes in
-// one write under an exclusive lock of the file, is flushed to disk and is taken back whole if the write fell
-// short, so that the units of a station, each in its own process, can share one file.
+// columns of an earlier qamtool keeps them) or, for a name ending in ".jsonl", JSON Lines. Every
+// line goes in one write under an exclusive lock of the file and is flushed to disk, so that the
+// units of a station, each in its own process, can share one file. A line is either whole in the
+// file, or cut back and reported lost.
 class CRecordFile {
 public:
     explicit CRecordFile(std::string path);
@@ -51,26 +52,20 @@ public:
     // Creates the file when missing and checks that lines can be added: false, with the reason,
     // when it cannot be written or begins with another header.
     bool Check(std::string& problem) const;
-    // false, with the reason, when the line could not be written whole (nothing of it stays).
+    // false, with the reason, when the line could not be written whole and flushed (nothing of it
+    // stays).
     bool Append(const UnitRecord& record, std::string& problem) const;
     std::string Line(const UnitRecord& record) const;
 
     const std::string& Path() const { return m_path; }
 
 private:
-    // A CSV file that begins with the header of the columns before the backup ones.
-    bool EarlierColumns() const;
+    // False for a CSV file begun with the header of the columns before the backup ones.
+    bool BackupColumns() const;
     std::string Header() const;
 
     std::string m_path;
     bool m_jsonLines;
 };
-
-// The platform's part (RecordFile_posix.cpp, RecordFile_win32.cpp): under an exclusive lock of the
-// file (created when missing), appends `text`, behind `header` when the file was empty; false with
-// the reason when the file begins with another header or the write fell short (the file then
-// left as it was).
-bool AppendUnderLock(const std::string& path, std::string_view header, std::string_view text,
-                     std::string& problem);
 
 } // namespace qam::cli

@@ -77,41 +77,15 @@ void ReadLines(CChildProcess& child, std::size_t unit, CInbox& inbox) {
     inbox.Closed();
 }
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "qamtool station: %s\nTry 'qamtool station --help'.\n", message.c_str());
-    return STATUS_USAGE;
-}
-
 } // namespace
 
 int RunStation(const Options& options) {
-    // Each port resolved once, to the device it stands for now; a device named twice is refused.
-    // The units get the ports as fixed now (UnitPort).
-    std::vector<std::string> devices;
-    for (const PortArgument& port : options.ports) {
-        const std::string device = ResolveDevice(port);
-        if (device.empty()) {
-            return Usage("port " + port.label + " stands for no device");
-        }
-        const auto twice = std::find(devices.begin(), devices.end(), device);
-        if (twice != devices.end()) {
-            return Usage("ports " + options.ports[static_cast<std::size_t>(twice - devices.begin())].label +
-                         " and " + port.label + " are the same device " + device);
-        }
-        devices.push_back(device);
-    }
+    // The command line has resolved each port to the device it stands for now and refused a
+    // device named twice; the units get the ports as fixed now (UnitPort).
     UpdateImage image;
-    if (const ResultCode refused = LoadUpdateImage(options.file, image); refused != RESULT_OK) {
-        std::fprintf(stderr, "qamtool station: %s: %s\n", options.file.c_str(),
-                     update::ErrorText(refused).c_str());
-        return STATUS_FILE_REFUSED;
-    }
-    if (!options.record.empty()) {
-        std::string problem;
-        if (!CRecordFile(options.record).Check(problem)) {
-            std::fprintf(stderr, "qamtool station: %s: %s\n", options.record.c_str(), problem.c_str());
-            return STATUS_FILE_REFUSED;
-        }
+    std::optional<CRecordFile> record; // each unit writes its own lines
+    if (const int refused = PrepareFiles(options, &image, record); refused != STATUS_SUCCESS) {
+        return refused;
     }
 
     CWriters writers(options.json, false);
@@ -127,7 +101,7 @@ int RunStation(const Options& options) {
     const std::string program = console::ProgramPath();
     std::vector<std::unique_ptr<CChildProcess>> units;
     std::vector<bool> started;
-    for (std::size_t i = 0; i < devices.size(); ++i) {
+    for (std::size_t i = 0; i < options.ports.size(); ++i) {
         std::vector<std::string> arguments{
             UNIT_COMMAND, "--port", UnitPort(options.ports[i]),         "--label",  labels[i],   "--file",
             image.name,   "--size", std::to_string(image.bytes.size()), "--sha256", image.sha256};

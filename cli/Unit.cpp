@@ -16,6 +16,7 @@ namespace qam::cli {
 namespace {
 
 constexpr const char* COM_LABEL = "COM%d";
+constexpr const char* COM_IN_TEXTS = "COM %d"; // as the search's status texts name a port
 
 const std::string NOTE_SAVED_USED = "the settings saved before a failed update on this port are used: ";
 const std::string NOTE_SAVED_NOT_USED =
@@ -24,9 +25,9 @@ constexpr const char* NOTE_NOT_SAVED =
     "the settings read could not be saved to the backups folder; the update went on";
 const std::string NOTE_PENDING = "the settings were not written back; they are kept in ";
 
-std::string ComLabel(int com) {
+std::string ComLabel(int com, const char* format = COM_LABEL) {
     char label[32];
-    std::snprintf(label, sizeof label, COM_LABEL, com);
+    std::snprintf(label, sizeof label, format, com);
     return label;
 }
 
@@ -40,6 +41,9 @@ std::string VersionText(double version) {
 
 CUnit::CUnit(CEventSink& sink, PortChoice port) : m_port(std::move(port)), m_host(sink) {
     m_host.SetPort(m_port.label);
+    if (m_port.linked) {
+        m_host.ShowComAs(ComLabel(*m_port.com, COM_IN_TEXTS), m_port.label);
+    }
     m_proxy.m_comDevice = &m_link;
     m_proxy.m_progressBar = &m_host.ProgressBar();
     m_proxy.m_statusLine = &m_host.StatusLine();

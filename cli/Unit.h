@@ -18,7 +18,8 @@ namespace qam::cli {
 // search runs as the window's does).
 struct PortChoice {
     std::optional<int> com;
-    std::string label; // what the events call the port: "COM3", or the device path given
+    std::string label;   // what the events call the port: "COM3", or the device path given
+    bool linked = false; // com is the link of a private ports directory to the path given
 };
 
 // A unit's end as the record and the exit status see it.

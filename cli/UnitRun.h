@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/EventView.h"
+#include "cli/Options.h"
 #include "cli/RecordFile.h"
 #include "cli/Unit.h"
 #include "cli/UpdateImage.h"
@@ -28,6 +29,11 @@ private:
     std::optional<CTerminalView> m_view;
 };
 
+// The update file (image: the command takes one) read, checked whole and hashed, and the record
+// file checked, before any port is opened: STATUS_SUCCESS, or STATUS_FILE_REFUSED with a message
+// on standard error.
+int PrepareFiles(const Options& options, UpdateImage* image, std::optional<CRecordFile>& record);
+
 // A unit's note when its record line could not be written: the station then takes no more units.
 inline constexpr const char* NOTE_RECORD_LOST =
     "the record line could not be written (it went to standard error): no more units are taken";
@@ -38,10 +44,13 @@ struct UnitJob {
     SettingsChoice settings;
     bool reset = false;
     const CRecordFile* record = nullptr;
+    // A station's unit: the end of its standard input is the station's word to take no more, and
+    // a unit that has not written anything yet then stops.
+    bool station = false;
 };
 
 // One unit on the module just found (or none found): the update or the factory defaults, its
-// result event and its record line.
+// record line and then its result event, whose exit is the unit's status.
 Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
                 const std::string& start, std::chrono::steady_clock::time_point started);
 

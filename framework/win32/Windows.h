@@ -17,6 +17,8 @@
 #endif
 
 #include <windows.h>
+// commctrl.h needs the types of windows.h: a block of its own, so that sorting keeps it second.
+#include <commctrl.h>
 
 // After <windows.h>, which it needs: kept in a block of its own so that sorting leaves the order.
 #include <commctrl.h>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # qamtool natively against simulated modules on pseudo-terminals (qam-module-sim), one case per run:
-#   tests/cli/native.sh CASE QAMTOOL SIMULATOR QAMFILE
-case_name=$1 qamtool=$2 simulator=$3 qamfile=$4
+#   tests/cli/native.sh CASE QAMTOOL SIMULATOR QAMFILE FAILING_FSYNC
+case_name=$1 qamtool=$2 simulator=$3 qamfile=$4 failing_fsync=$5
 source "$(dirname "$0")/lib.sh"
 
 # [at=PORT] module NAME SCENARIO-LINE...: a module on the port $work/PORT/com1 (PORT: NAME unless
@@ -63,6 +63,17 @@ bad-input)
     echo "other,header" >"$work/other.csv"
     expect "record of another header" "$(run station "$work/fw.qam" --ports "$work/m/com1" --record "$work/other.csv")" 3
     check "its message" grep -q "another header" "$work/err"
+    expect "help of a command" "$(run update -h)" 0
+    check "its text" grep -q "^Usage: qamtool update FILE" "$work/out"
+    expect "a prefix of --reset" "$(run defaults --port "$work/m/com1" --res)" 2
+    check "its message" grep -q "unknown option '--res'" "$work/err"
+    # The list with its blank is taken: what is refused is the interval without --auto.
+    expect "--interval without --auto" "$(run station "$work/fw.qam" --ports "$work/m/com1, $work/again" --interval 5)" 2
+    check "its message" grep -q "interval works only with --auto" "$work/err"
+    mkdir -p "$work/config/qamupdate/ports"
+    ln -s "$work/m/com1" "$work/config/qamupdate/ports/com1"
+    expect "a COM number without its link" "$(run station "$work/fw.qam" --ports 1,9)" 2
+    check "its message" grep -q "port COM9 stands for no device" "$work/err"
     ended m
     expect "commands sent to the module" "$(commands m)" ""
     ;;
@@ -94,12 +105,12 @@ faults)
         [block]='kind=RefuseBlock command="UAPP"|0x81000003|6'
         [cut]='kind=HangUp command="CAPD"|0x81000002|6'
         [restore]='kind=WrongReply command="ZAll" reply="ER\r\n"|0x81000003|6'
+        [accepted]='kind=Silence command="UAPD"|0x00000000|0'
     )
     [ "${QAM_PROOF_FULL:-0}" = 1 ] && fault+=(
         [pld]='kind=Silence command="VPLD" occurrence=0|0x81000002|4'
         [select]='kind=WrongReply command="c000" reply="NO\r\n"|0x81000003|5'
         [erase]='kind=RefuseBlock command="CPLD"|0x81000003|6'
-        [accepted]='kind=Silence command="UAPD"|0x00000000|0'
         [quiet]='kind=Silence command="RST0"|0x81000002|6'
         [nuv]='kind=ShortReply command="RST0" bytes=2|0x81000003|6'
         [again]='kind=Silence command="VDSP" occurrence=2|0x81000002|6'
@@ -141,13 +152,15 @@ station)
         expect "$name: written once and restored" "$(state "$name" 'settingsClears 1')$(state "$name" 'commits 2')" 11
     done
     expect "record lines" "$(wc -l <"$work/r.jsonl")" 5
+    check "the status names the port given" grep -q "\"text\":\"Device on $work/good1/com1\\\\nDSP" "$work/out"
     check "silent: no module" grep -q "\"port\":\"$work/silent/com1\",\"type\":\"result\",\"code\":\"0x81000002\".*\"exit\":4" "$work/out"
     check "refuses: refused" grep -q "\"port\":\"$work/refuses/com1\",\"type\":\"result\",\"code\":\"0x81000003\".*\"exit\":6" "$work/out"
     ;;
 auto)
     # The production line: a unit whose reset answers all 16 bytes and one that restarts slower than
     # the update's own search are each written once, however long they stay silent afterwards; on a
-    # third port a unit appears, is updated, goes, and the next one is updated in its turn.
+    # third port a unit that refuses its settings appears, fails, goes, and the next one (the same
+    # identification) is updated in its turn, each with its record line.
     module whole 'resetReply "NUVs-sixteen-byt"' 'restartMs 3000'
     module slow 'restartMs 23000'
     mkdir -p "$work/swap"
@@ -156,7 +169,7 @@ auto)
     station=$!
     pids+=("$station")
     sleep 2
-    at=swap module first
+    at=swap module first 'fault kind=RefuseBlock command="RSTA"'
     for _ in $(seq 300); do [ "$(results swap)" -ge 1 ] && break; sleep 0.1; done
     ended first
     # Taken away: the port must be seen empty for the interval before it takes the next.
@@ -174,10 +187,42 @@ auto)
     for name in whole slow second; do
         ended "$name"
     done
-    for name in whole slow first second; do
+    for name in whole slow second; do
         expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
     done
+    expect "first: not written" "$(state first 'settingsClears 0')" 1
     expect "record lines" "$(grep -c '^20' "$work/r.csv")" 4
+    expect "second: its record line" "$(grep -c "$work/swap/com1,.*,0x00000000,Update Successful," "$work/r.csv")" 1
+    ;;
+interrupt)
+    # Ctrl+C while a station's unit still waits for its module's first reply: it stops before writing.
+    module m 'fault kind=Delay command="VDSP" occurrence=1 delayMs=3000'
+    $guard "$qamtool" station "$work/fw.qam" --ports "$work/m/com1" --record "$work/r.csv" --json >"$work/out" 2>&1 &
+    station=$!
+    sleep 1
+    kill -INT "$station"
+    wait "$station"
+    expect "station interrupted before writing" "$?" 1
+    expect "its result" "$(result "$work/out" text)$(result "$work/out" exit)" '"text":"not started" "exit":1 '
+    check "its record line" grep -q ',0x84000001,not started,0,' "$work/r.csv"
+    ended m
+    check "nothing written" test -z "$(commands m | grep -e CPRM -e RST)"
+    ;;
+record-lost)
+    # Every flush to disk fails: the line is cut back out of the record (begun by a spreadsheet:
+    # LF line ends) and goes whole to standard error; the result says the process's status.
+    module m
+    header=start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,tuner_after,firmware_after,file,size,sha256,code,result,settings_restored,seconds
+    printf '%s\n' "$header" >"$work/r.csv"
+    cp "$work/fw.qam" "$work/fw\\1.qam"
+    LD_PRELOAD=$failing_fsync ASAN_OPTIONS=verify_asan_link_order=0 $guard "$qamtool" update "$work/fw\\1.qam" \
+        --port "$work/m/com1" --record "$work/r.csv" --json >"$work/out" 2>"$work/err"
+    expect "record lost" "$?" 3
+    expect "its result" "$(result "$work/out" exit)" '"exit":3 '
+    expect "the record as it was" "$(cat "$work/r.csv")" "$header"
+    check "the line on standard error" grep -q "cannot flush it to disk: .*; the unit's line:" "$work/err"
+    check "the file's name as it is" grep -q "^20.*,$work/fw\\\\1.qam,[0-9]*,[0-9a-f]*,0x00000000,Update Successful,1," "$work/err"
+    ended m
     ;;
 saved)
     # A download refused after "CPRM", then the retry with --use-saved-settings: it reads nothing
