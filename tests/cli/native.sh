@@ -232,8 +232,11 @@ saved)
     expect "the reference update" "$?" 0
     ended ref
     module m "${tuner5[@]}" 'fault kind=RefuseBlock command="UAPP" occurrence=1'
-    $guard "$qamtool" update "$work/fw.qam" --port "$work/m/com1" --json >"$work/failed" 2>&1
+    printf '%s\r\n' "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,\
+tuner_after,firmware_after,file,size,sha256,code,result,settings_restored,seconds" >"$work/old.csv"
+    $guard "$qamtool" update "$work/fw.qam" --port "$work/m/com1" --json --record "$work/old.csv" >"$work/failed" 2>&1
     expect "the failed update" "$?" 6
+    expect "a record begun without the backup columns keeps them out" "$(tail -n +2 "$work/old.csv" | tr -cd , | wc -c)" 16
     check "its backup pending" grep -q '"backup_pending":true' "$work/failed"
     check "the note names it" grep -q '"text":"the settings were not written back; they are kept in /' "$work/failed"
     $guard "$qamtool" update "$work/fw.qam" --port "$work/m/com1" --use-saved-settings --json --record "$work/r.csv" >"$work/retry" 2>&1
