@@ -54,6 +54,8 @@ bad-input)
     check "its message" grep -q "none.qam: Can Not Open File" "$work/err"
     printf 'garbage' >"$work/bad.qam"
     expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$work/m/com1")" 3
+    expect "saved settings on a production line" "$(run station "$work/fw.qam" --ports "$work/m/com1" --auto --use-saved-settings)" 2
+    check "its message" grep -q "does not go with --auto" "$work/err"
     expect "garbage in the port list" "$(run station "$work/fw.qam" --ports "3,x")" 2
     check "its message" grep -q "'3,x' is no list of ports" "$work/err"
     ln -s "$work/m/com1" "$work/again"
