@@ -9,6 +9,8 @@
 #include "ui/UpdaterDialog.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 namespace qam::test {
@@ -182,10 +184,13 @@ namespace {
 // Backups saved by earlier cases would be offered to this one: each case starts without any. The
 // question that offers one shows its time in UTC.
 void ForgetSavedBackups() {
-#ifndef _WIN32
+#ifdef _WIN32
+    ::_putenv_s("TZ", "UTC0");
+    ::_tzset();
+#else
     static const TempDir state;
     ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
-    ::setenv("TZ", "UTC", 1);
+    ::setenv("TZ", "UTC0", 1);
     ::tzset();
 #endif
     std::error_code ignored;
