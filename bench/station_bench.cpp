@@ -1,7 +1,7 @@
-// qamtool station against 8 simulated modules paced at the line's limit, each a whole update of
-// three sections, set against the same update of one module: the wall time of the eight over that
-// of one, each unit's block transfers against the line rate, and the tool's CPU time (the station
-// and its units, all of qamtool's processes) over the wall time.
+// qamtool station against 16 simulated modules paced at the line's limit, each a whole update of
+// three sections, set against the same update of one module: the wall time of the sixteen over
+// that of one, each unit's slowest block transfer against the line rate, and the tool's CPU time
+// (the station and its units, all of qamtool's processes) as a share of one core over the wall time.
 
 #include "bench/BenchKit.h"
 #include "tools/module-sim/ModuleSimulator.h"
@@ -30,10 +30,10 @@ using Clock = std::chrono::steady_clock;
 namespace bench = qam::bench;
 namespace sim = qam::sim;
 
-constexpr int kUnits = 8;
+constexpr int kUnits = 16;
 constexpr double kWallTarget = 1.10;
 constexpr double kRateTarget = 0.95;
-constexpr double kCpuTarget = 0.05;
+constexpr double kCpuTarget = 0.10;
 const char* const kUploads[] = {"UPLD", "UAPD", "UAPP"};
 
 struct Run {
@@ -117,26 +117,26 @@ int main() {
     }
 
     const Run one = Station(directory, file, 1);
-    const Run eight = Station(directory, file, kUnits);
-    const double wallRatio = eight.wall / one.wall;
+    const Run many = Station(directory, file, kUnits);
+    const double wallRatio = many.wall / one.wall;
     const double slowest =
-        *std::min_element(eight.rates.begin(), eight.rates.end()) / bench::LINE_BYTES_PER_SECOND;
-    const double cpuShare = eight.cpu / eight.wall;
+        *std::min_element(many.rates.begin(), many.rates.end()) / bench::LINE_BYTES_PER_SECOND;
+    const double cpuShare = many.cpu / many.wall;
 
     std::printf("station (paced; sections 64 KiB, 64 KiB, 32 KiB; erase 400 ms, restart 2000 ms)\n");
     std::printf("  one unit               %8.2f s  (exit %d)\n", one.wall, one.status);
-    std::printf("  %d units at once        %8.2f s  (exit %d)\n", kUnits, eight.wall, eight.status);
+    std::printf("  %d units at once       %8.2f s  (exit %d)\n", kUnits, many.wall, many.status);
     std::printf("  wall time ratio        %8.3f    (target <= %.2f)%s\n", wallRatio, kWallTarget,
                 wallRatio <= kWallTarget ? "" : "  MISSED");
     std::printf("  block transfers        ");
-    for (const double rate : eight.rates) {
+    for (const double rate : many.rates) {
         std::printf(" %.3f", rate / bench::LINE_BYTES_PER_SECOND);
     }
     std::printf("  of the line rate (slowest block per unit; target >= %.2f)%s\n", kRateTarget,
                 slowest >= kRateTarget ? "" : "  MISSED");
-    std::printf("  tool CPU               %8.3f s = %.2f %% of wall  (target <= %.0f %%)%s\n", eight.cpu,
+    std::printf("  tool CPU               %8.3f s = %.2f %% of one core  (target <= %.0f %%)%s\n", many.cpu,
                 100 * cpuShare, 100 * kCpuTarget, cpuShare <= kCpuTarget ? "" : "  MISSED");
 
     std::filesystem::remove_all(directory);
-    return one.status == 0 && eight.status == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    return one.status == 0 && many.status == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }

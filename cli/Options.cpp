@@ -32,9 +32,9 @@ constexpr const char* GENERAL_HELP =
     "  backups    list the settings saved before updates\n"
     "\n"
     "'qamtool COMMAND --help' tells more. A port is a COM number N, or on Linux a device path.\n"
-    "Exit status: 0 success, 2 usage error, 3 file refused, 4 no module found, 5 link failure\n"
-    "before the module was written, 6 the module in an unknown state, 10 to 19 a file of saved\n"
-    "settings refused (cli/README.md).\n";
+    "Exit status: 0 success, 1 interrupted before anything was written, 2 usage error, 3 file\n"
+    "refused, 4 no module found, 5 link failure before the module was written, 6 the module in an\n"
+    "unknown state, 10 to 19 a file of saved settings refused (cli/README.md).\n";
 
 struct Command {
     const char* name;
@@ -95,7 +95,8 @@ constexpr Command COMMANDS[] = {
      "                      (not with --auto: the units of a line are not told apart)\n"
      "  --record RECORD     one line per unit in RECORD (CSV, or JSON Lines for .jsonl)\n"
      "  --json              JSON Lines on standard output, all ports merged\n"
-     "The first interrupt (Ctrl+C) takes no new units and lets the units in progress finish.\n"
+     "The first interrupt (Ctrl+C) takes no new units: a unit still searching stops before it\n"
+     "writes ('not started', exit status 1), the units in progress finish.\n"
      "Exits with the most severe status of its units.\n"},
     {"backup", " port output json ", false,
      "Usage: qamtool backup --port P -o FILE [--json]\n"

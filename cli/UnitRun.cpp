@@ -183,21 +183,19 @@ int RunUnitsAsTheyCome(CUnit& unit, const UnitJob& job, int intervalSeconds) {
             continue;
         }
         told = false;
-        if (previousAfter && module->SameModule(*previousAfter)) {
+        const bool alreadyDone = previousAfter && module->SameModule(*previousAfter);
+        if (alreadyDone) {
             unit.Emit(MakeEvent(EVENT_NOTE, unit.Label(), NOTE_ALREADY_DONE));
-            const Outcome end =
-                Finish(unit, job, EndWithoutWriting(RESULT_OK, TEXT_ALREADY_DONE, STATUS_SUCCESS), module,
-                       start, started);
-            worst = std::max(worst, end.exitStatus);
-            if (end.recordLost) {
-                break;
-            }
-        } else {
-            const Outcome end = RunUnit(unit, job, module, start, started);
-            worst = std::max(worst, end.exitStatus);
-            if (end.recordLost) {
-                break; // a unit without its record line: take no more
-            }
+        }
+        const Outcome end =
+            alreadyDone ? Finish(unit, job, EndWithoutWriting(RESULT_OK, TEXT_ALREADY_DONE, STATUS_SUCCESS),
+                                 module, start, started)
+                        : RunUnit(unit, job, module, start, started);
+        worst = std::max(worst, end.exitStatus);
+        if (end.recordLost) {
+            break; // a unit without its record line: take no more
+        }
+        if (!alreadyDone) {
             const bool succeeded = end.exitStatus == STATUS_SUCCESS;
             previousAfter = succeeded ? end.after : std::nullopt;
             // A reset that answered all 16 bytes, or a restart slower than the update's own

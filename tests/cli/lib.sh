@@ -9,13 +9,7 @@ export XDG_CONFIG_HOME=$work/config # no registry key, no ports directory of the
 export XDG_STATE_HOME=$work/state   # the backups of these runs alone
 
 finish() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill -TERM "$pid" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null
-    done
+    [ ${#pids[@]} -eq 0 ] || { kill -TERM "${pids[@]}"; wait "${pids[@]}"; } 2>/dev/null
     rm -rf "$work"
 }
 trap finish EXIT

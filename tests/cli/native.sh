@@ -17,14 +17,9 @@ module() {
     eval "pid_$name=$!"
     for _ in $(seq 100); do [ -L "$port" ] && return; sleep 0.05; done
 }
-# results PORT: how many units the port ended so far.
-results() { grep -c "\"port\":\"$work/$1/com1\",\"type\":\"result\"" "$work/out"; }
 
 # ended NAME: ends the module (which writes its state and trace) by its id.
-ended() {
-    local pid_var=pid_$1
-    kill -TERM "${!pid_var}" && wait "${!pid_var}"
-}
+ended() { local pid=pid_$1 && kill -TERM "${!pid}" && wait "${!pid}"; }
 
 state() { grep -c "^$2\$" "$work/$1.state"; }
 # Every command the tool sent, in order.
@@ -48,34 +43,27 @@ bad-input)
     # Refused before any module is touched: a clear message and the usage or file status.
     module m
     run() { $guard "$qamtool" "$@" >"$work/out" 2>"$work/err"; echo $?; }
-    expect "unknown option" "$(run update "$work/fw.qam" --port "$work/m/com1" --bogus)" 2
-    check "its message" grep -q "unknown option '--bogus'" "$work/err"
-    expect "missing file" "$(run update "$work/none.qam" --port "$work/m/com1")" 3
-    check "its message" grep -q "none.qam: Can Not Open File" "$work/err"
+    # refused WHAT STATUS MESSAGE ARGUMENT...
+    refused() { expect "$1" "$(run "${@:4}")" "$2" && check "$1: its message" grep -q -- "$3" "$work/err"; }
+    fw=$work/fw.qam port=$work/m/com1
+    refused "unknown option" 2 "unknown option '--bogus'" update "$fw" --port "$port" --bogus
+    refused "missing file" 3 "none.qam: Can Not Open File" update "$work/none.qam" --port "$port"
     printf 'garbage' >"$work/bad.qam"
-    expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$work/m/com1")" 3
-    expect "saved settings on a production line" "$(run station "$work/fw.qam" --ports "$work/m/com1" --auto --use-saved-settings)" 2
-    check "its message" grep -q "does not go with --auto" "$work/err"
-    expect "garbage in the port list" "$(run station "$work/fw.qam" --ports "3,x")" 2
-    check "its message" grep -q "'3,x' is no list of ports" "$work/err"
-    ln -s "$work/m/com1" "$work/again"
-    expect "one device twice" "$(run station "$work/fw.qam" --ports "$work/m/com1,$work/again")" 2
-    check "its message" grep -q "are the same device" "$work/err"
-    expect "unwritable record" "$(run update "$work/fw.qam" --port "$work/m/com1" --record "$work/no/such/r.csv")" 3
+    expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$port")" 3
+    refused "saved settings on a production line" 2 "does not go with --auto" station "$fw" --ports "$port" --auto --use-saved-settings
+    refused "garbage in the port list" 2 "'3,x' is no list of ports" station "$fw" --ports "3,x"
+    ln -s "$port" "$work/again"
+    refused "one device twice" 2 "are the same device" station "$fw" --ports "$port,$work/again"
+    expect "unwritable record" "$(run update "$fw" --port "$port" --record "$work/no/such/r.csv")" 3
     echo "other,header" >"$work/other.csv"
-    expect "record of another header" "$(run station "$work/fw.qam" --ports "$work/m/com1" --record "$work/other.csv")" 3
-    check "its message" grep -q "another header" "$work/err"
+    refused "record of another header" 3 "another header" station "$fw" --ports "$port" --record "$work/other.csv"
     expect "help of a command" "$(run update -h)" 0
     check "its text" grep -q "^Usage: qamtool update FILE" "$work/out"
-    expect "a prefix of --reset" "$(run defaults --port "$work/m/com1" --res)" 2
-    check "its message" grep -q "unknown option '--res'" "$work/err"
+    refused "a prefix of --reset" 2 "unknown option '--res'" defaults --port "$port" --res
     # The list with its blank is taken: what is refused is the interval without --auto.
-    expect "--interval without --auto" "$(run station "$work/fw.qam" --ports "$work/m/com1, $work/again" --interval 5)" 2
-    check "its message" grep -q "interval works only with --auto" "$work/err"
-    mkdir -p "$work/config/qamupdate/ports"
-    ln -s "$work/m/com1" "$work/config/qamupdate/ports/com1"
-    expect "a COM number without its link" "$(run station "$work/fw.qam" --ports 1,9)" 2
-    check "its message" grep -q "port COM9 stands for no device" "$work/err"
+    refused "--interval without --auto" 2 "interval works only with --auto" station "$fw" --ports "$port, $work/again" --interval 5
+    mkdir -p "$work/config/qamupdate/ports" && ln -s "$port" "$work/config/qamupdate/ports/com1"
+    refused "a COM number without its link" 2 "port COM9 stands for no device" station "$fw" --ports 1,9
     ended m
     expect "commands sent to the module" "$(commands m)" ""
     ;;
@@ -94,20 +82,20 @@ defaults)
 faults)
     # A fixed sample of the fault sweep through update --json, every kind before and after "CPRM",
     # all at once; each unit adds its line to one record. QAM_PROOF_FULL=1 adds more exchanges.
-    # NAME: fault|code|exit status
+    # NAME: fault|code|exit status|result text (the window's, exactly)
     declare -A fault=(
-        [silent]='kind=Silence command="VDSP" occurrence=0|0x81000002|4'
+        [silent]='kind=Silence command="VDSP" occurrence=0|0x81000002|4|no Device found !'
         [short]='kind=ShortReply command="RSTA" bytes=2|0x81000003|5'
         [wrong]='kind=WrongReply command="RBLS" reply="XY\r\n"|0x81000003|5'
-        [refused]='kind=RefuseBlock command="RSTA"|0x81000005|5'
-        [lost]='kind=HangUp command="RBLS"|0x81000001|5'
-        [clear]='kind=Silence command="CPRM"|0x81000002|6'
+        [refused]='kind=RefuseBlock command="RSTA"|0x81000005|5|Unknown Error'
+        [lost]='kind=HangUp command="RBLS"|0x81000001|5|Can Not Write To COM'
+        [clear]='kind=Silence command="CPRM"|0x81000002|6|No Response'
         [final]='kind=ShortReply command="UPLD" bytes=2 finalReply=1|0x81000003|6'
         [reset]='kind=WrongReply command="RST0" reply="XYZ!"|0x81000003|6'
         [block]='kind=RefuseBlock command="UAPP"|0x81000003|6'
-        [cut]='kind=HangUp command="CAPD"|0x81000002|6'
+        [cut]='kind=HangUp command="CAPD"|0x81000002|6|No Response'
         [restore]='kind=WrongReply command="ZAll" reply="ER\r\n"|0x81000003|6'
-        [accepted]='kind=Silence command="UAPD"|0x00000000|0'
+        [accepted]='kind=Silence command="UAPD"|0x00000000|0|Update Successful'
     )
     [ "${QAM_PROOF_FULL:-0}" = 1 ] && fault+=(
         [pld]='kind=Silence command="VPLD" occurrence=0|0x81000002|4'
@@ -129,9 +117,10 @@ faults)
     for name in "${!fault[@]}"; do
         wait "${tool[$name]}"
         status=$?
-        IFS="|" read -r _ code wanted <<<"${fault[$name]}"
+        IFS="|" read -r _ code wanted text <<<"${fault[$name]}"
         expect "$name: exit status" "$status" "$wanted"
-        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)" "\"code\":\"$code\" \"exit\":$wanted "
+        expect "$name: result" "$(result "$work/$name.out" code)$(result "$work/$name.out" exit)${text:+$(result "$work/$name.out" text)}" \
+            "\"code\":\"$code\" \"exit\":$wanted ${text:+\"text\":\"$text\" }"
     done
     expect "record lines" "$(grep -c '^20' "$work/record.csv")" "${#fault[@]}"
     expect "record header" "$(grep -c '^start,port,' "$work/record.csv")" 1
@@ -160,9 +149,9 @@ station)
     ;;
 auto)
     # The production line: a unit whose reset answers all 16 bytes and one that restarts slower than
-    # the update's own search are each written once, however long they stay silent afterwards; on a
-    # third port a unit that refuses its settings appears, fails, goes, and the next one (the same
-    # identification) is updated in its turn, each with its record line.
+    # the update's own search are each written once, however long they stay silent afterwards. On a
+    # third port, one after another: a unit that refuses its settings (not written), one of the same
+    # identification (written), and one that answers as that one did after its update (already done).
     module whole 'resetReply "NUVs-sixteen-byt"' 'restartMs 3000'
     module slow 'restartMs 23000'
     mkdir -p "$work/swap"
@@ -170,31 +159,30 @@ auto)
         --interval 1 --record "$work/r.csv" --json >"$work/out" 2>&1 &
     station=$!
     pids+=("$station")
+    # seen COUNT TEXT: waits until the output holds TEXT COUNT times.
+    seen() { for _ in $(seq 600); do [ "$(grep -c -- "$2" "$work/out")" -ge "$1" ] && return; sleep 0.1; done; }
+    swap=\"port\":\"$work/swap/com1\",\"type\"
     sleep 2
+    # Each taken away: the port must be seen empty for the interval before it takes the next.
     at=swap module first 'fault kind=RefuseBlock command="RSTA"'
-    for _ in $(seq 300); do [ "$(results swap)" -ge 1 ] && break; sleep 0.1; done
-    ended first
-    # Taken away: the port must be seen empty for the interval before it takes the next.
-    for _ in $(seq 300); do grep -q "\"port\":\"$work/swap/com1\",\"type\":\"note\",\"text\":\"the port is empty" "$work/out" && break; sleep 0.1; done
+    seen 1 "$swap:\"result\"" && ended first && seen 1 "$swap:\"note\",\"text\":\"the port is empty"
     at=swap module second
-    for _ in $(seq 600); do
-        [ "$(grep -c 'answers again after its restart' "$work/out")" -ge 2 ] && [ "$(results swap)" -ge 2 ] && break
-        sleep 0.1
-    done
-    sleep 3 # a few more rounds of asking whether the port is empty
+    seen 2 "$swap:\"result\"" && ended second && seen 2 "$swap:\"note\",\"text\":\"the port is empty"
+    at=swap module third 'identification.dsp "NUV 1.17 A01"'
+    seen 3 "$swap:\"result\""
+    seen 2 'answers again after its restart'
     kill -INT "$station"
     wait "$station"
     expect "station after the interrupt: the slow unit's failure" "$?" 6
     check "the interrupt told" grep -q '"type":"note","text":"interrupt: no new units' "$work/out"
-    for name in whole slow second; do
-        ended "$name"
-    done
+    for name in whole slow third; do ended "$name"; done
     for name in whole slow second; do
         expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
     done
-    expect "first: not written" "$(state first 'settingsClears 0')" 1
-    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 4
-    expect "second: its record line" "$(grep -c "$work/swap/com1,.*,0x00000000,Update Successful," "$work/r.csv")" 1
+    expect "first and third: not written" "$(state first 'settingsClears 0')$(state third 'settingsClears 0')" 11
+    expect "swap: its record lines" "$(grep "$work/swap/com1," "$work/r.csv" | cut -d, -f14,15 | tr '\n' ';')" \
+        "0x81000005,Unknown Error;0x00000000,Update Successful;0x00000000,already done;"
+    expect "record lines" "$(grep -c '^20' "$work/r.csv")" 5
     ;;
 interrupt)
     # Ctrl+C while a station's unit still waits for its module's first reply: it stops before writing.

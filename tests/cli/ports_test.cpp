@@ -1,5 +1,6 @@
 // The listing of the serial ports: Windows' merge of its three sources over literal records (Wine
 // has no SetupAPI ports), and on Linux the sysfs enumeration and the COM mapping over a fake tree.
+#include "cli/PortArgument.h"
 #include "link/PortList.h"
 #include "link/PortsDirectory.h"
 
@@ -117,7 +118,9 @@ TEST_F(FakeSystem, AutomaticOrderIsByIdLinksThenUsbAcmAndRealSerialPortsByNumber
     EXPECT_EQ(qam::link::ComDevicePath(1), Dev("ttyUSB1"));
     EXPECT_EQ(qam::link::ComDevicePath(4), Dev("ttyS0"));
     EXPECT_EQ(qam::link::ComDevicePath(5), "");
-    EXPECT_EQ(qam::link::ComDevicePath(0), "");
+    // A station's unit gets COM 1 as its by-id link, which follows the adapter plugged in again.
+    EXPECT_EQ(qam::cli::UnitPort({1, "", "COM1"}), byId);
+    EXPECT_EQ(qam::cli::UnitPort({2, "", "COM2"}), Dev("ttyUSB0"));
 }
 
 TEST_F(FakeSystem, PortsDirectoryLinksAloneDecideOnceThereIsOne) {
