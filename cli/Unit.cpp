@@ -134,6 +134,8 @@ Outcome CUnit::Update(const UpdateImage& image, const SettingsChoice& settings) 
     if (backup.pending) {
         Emit(MakeEvent(EVENT_NOTE, Label(), NOTE_PENDING + backup.saved));
     }
+    // The report's line that names the backup: the result has a field of its own for it.
+    outcome.text = outcome.text.substr(0, outcome.text.find('\n'));
     outcome.backup = backup;
     return outcome;
 }
