@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "cli/BackupCommands.h"
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
 #include "cli/UnitRun.h"
@@ -140,10 +141,17 @@ int RunUpdate(const Options& options) {
     if (const int refused = PrepareFiles(options, &image, record); refused != STATUS_SUCCESS) {
         return refused;
     }
+    qam::module::SavedSettings settingsFrom;
+    if (!options.settingsFrom.empty()) {
+        if (const int refused = LoadSavedSettings(options, options.settingsFrom, settingsFrom);
+            refused != STATUS_SUCCESS) {
+            return refused;
+        }
+    }
     UnitJob job;
     job.image = &image;
-    job.keepSettings = options.keepSettings;
-    job.continueWithoutBackup = options.continueWithoutBackup;
+    job.settings = {options.keepSettings, options.continueWithoutBackup, options.useSavedSettings,
+                    options.settingsFrom.empty() ? nullptr : &settingsFrom};
     job.record = record ? &*record : nullptr;
     return RunOneUnit(options, job, UPDATE_INTERRUPT_NOTICE);
 }
@@ -176,6 +184,7 @@ int RunStationUnit(const Options& options) {
     }
     UnitJob job;
     job.image = &image;
+    job.settings.useSaved = options.useSavedSettings;
     job.record = record ? &*record : nullptr;
     job.station = true;
 

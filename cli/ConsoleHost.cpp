@@ -45,7 +45,8 @@ void CConsoleHost::Emit(Event event) {
 
 int CConsoleHost::ShowBox(HWND, const char* text, const char* caption, UINT type) {
     const bool question = (type & BUTTONS_MASK) == MB_YESNO;
-    const int answer = question ? (m_yes ? IDYES : IDNO) : IDOK;
+    const bool yes = std::string_view(caption) == update::SAVED_SETTINGS_CAPTION ? m_useSaved : m_yes;
+    const int answer = question ? (yes ? IDYES : IDNO) : IDOK;
     Event event = MakeEvent(EVENT_BOX, m_port, text);
     event.caption = caption;
     event.answer = answer == IDYES ? "Yes" : answer == IDNO ? "No" : "OK";

@@ -38,6 +38,8 @@ public:
     // The answer to the command's one question (the update's "continue without a backup?", the
     // factory defaults' "reset the module?"): No unless the command's flag says Yes.
     void SetYesAnswer(bool yes) { m_yes = yes; }
+    // The update's "Saved Settings" question: No unless --use-saved-settings says Yes.
+    void SetSavedSettingsAnswer(bool yes) { m_useSaved = yes; }
     // The number of bytes each section's block send carries, in the file's order.
     void SetSectionLengths(std::vector<std::int64_t> lengths) { m_sectionLengths = std::move(lengths); }
 
@@ -68,6 +70,7 @@ private:
     std::string m_privateCom;
     std::string m_shownAs;
     bool m_yes = false;
+    bool m_useSaved = false;
     bool m_quiet = false;
     std::vector<std::int64_t> m_sectionLengths;
     int m_section = -1;

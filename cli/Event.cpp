@@ -71,7 +71,10 @@ std::string ToJson(const Event& event) {
                                                                : std::string(ResultCodeName(event.code))},
                      {"text", JsonText(event.text)},
                      {"seconds", RoundedSeconds(event.seconds)},
-                     {"exit", event.exitStatus}});
+                     {"exit", event.exitStatus},
+                     {"backup", JsonText(event.backupFile)},
+                     {"backup_used", event.backupUsed},
+                     {"backup_pending", event.backupPending}});
     } else {
         json["text"] = JsonText(event.text);
     }
@@ -91,6 +94,8 @@ std::optional<Event> ParseEvent(std::string_view line) {
         event.total = json.value("total", std::int64_t{0});
         event.seconds = json.value("seconds", 0.0);
         event.exitStatus = json.value("exit", 0);
+        event.backupUsed = json.value("backup_used", false);
+        event.backupPending = json.value("backup_pending", false);
     } catch (const Json::exception&) {
         return std::nullopt; // a member of another type
     }
@@ -101,6 +106,7 @@ std::optional<Event> ParseEvent(std::string_view line) {
     event.caption = BytesOf(json, "caption");
     event.answer = BytesOf(json, "answer");
     event.code = static_cast<ResultCode>(std::strtoul(BytesOf(json, "code").c_str(), nullptr, 16));
+    event.backupFile = BytesOf(json, "backup");
     return event;
 }
 

@@ -34,6 +34,9 @@ struct Event {
     ResultCode code = RESULT_OK; // result
     double seconds = 0;
     int exitStatus = 0;
+    std::string backupFile;     // result: the settings saved before "CPRM"
+    bool backupUsed = false;    // ... a backup left pending by an earlier update, used again
+    bool backupPending = false; // ... not written back: still pending
 };
 
 // The current time as ISO 8601 in UTC, to the millisecond ("2026-05-04T09:30:00.125Z").

@@ -10,6 +10,11 @@ constexpr ResultCode FILE_LAYER = 0x82000000;
 
 } // namespace
 
+int ExitStatusOf(qam::module::SavedSettingsError error) {
+    return error == qam::module::SavedSettingsError::None ? STATUS_SUCCESS
+                                                          : STATUS_SAVED_FILE_BASE + static_cast<int>(error);
+}
+
 int ExitStatusOf(ResultCode code, bool written) {
     if (code == RESULT_OK) {
         return STATUS_SUCCESS;

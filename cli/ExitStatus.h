@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/ResultCode.h"
+#include "module/SavedSettings.h"
 
 // qamtool's exit statuses, one per class, in order of severity: a station exits with its most
 // severe unit's. No failure ever exits with STATUS_SUCCESS.
@@ -17,6 +18,10 @@ inline constexpr int STATUS_LINK_FAILURE = 5; // the link failed before anything
 inline constexpr int STATUS_UNKNOWN_STATE =
     6; // a failure once the module's settings or flash were being written
 
+// A file of saved settings refused before any port was opened: one status per fault, from 10
+// (cannot be read) to 19 (oversized), in the order of qam::module::SavedSettingsError.
+inline constexpr int STATUS_SAVED_FILE_BASE = 9;
+int ExitStatusOf(qam::module::SavedSettingsError error);
 // The result of a unit that was stopped before it wrote anything (STATUS_NOT_STARTED); its own
 // layer, 0x84, is qamtool's.
 inline constexpr ResultCode RESULT_NOT_STARTED = 0x84000001;

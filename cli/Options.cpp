@@ -27,11 +27,14 @@ constexpr const char* GENERAL_HELP =
     "  update     write an update file into a module, as the window's Update does\n"
     "  defaults   erase a module's settings (factory defaults)\n"
     "  station    update the modules on several ports at once\n"
+    "  backup     save a module's channel settings to a file\n"
+    "  restore    write a file's channel settings into a module\n"
+    "  backups    list the settings saved before updates\n"
     "\n"
     "'qamtool COMMAND --help' tells more. A port is a COM number N, or on Linux a device path.\n"
     "Exit status: 0 success, 1 interrupted before anything was written, 2 usage error, 3 file\n"
     "refused, 4 no module found, 5 link failure before the module was written, 6 the module in an\n"
-    "unknown state.\n";
+    "unknown state, 10 to 19 a file of saved settings refused (cli/README.md).\n";
 
 struct Command {
     const char* name;
@@ -54,9 +57,10 @@ constexpr Command COMMANDS[] = {
      "identification, tuner type, firmware version and whether its settings can be kept.\n"
      "  --port P  COM number P, or on Linux a device path\n"
      "  --json    JSON Lines on standard output\n"},
-    {"update", " port no-keep-settings continue-without-backup record json ", true,
+    {"update", " port no-keep-settings continue-without-backup use-saved-settings settings-from record json ",
+     true,
      "Usage: qamtool update FILE [--port P] [--no-keep-settings] [--continue-without-backup]\n"
-     "                           [--record RECORD] [--json]\n"
+     "                           [--use-saved-settings | --settings-from SAVED] [--record RECORD] [--json]\n"
      "Writes the update file FILE into the module, the window's whole update: the file read once and\n"
      "checked whole before the module is touched, the settings backed up, the flash written, the\n"
      "module reset, found again and its settings restored.\n"
@@ -64,6 +68,9 @@ constexpr Command COMMANDS[] = {
      "  --no-keep-settings         do not back up and restore the channel settings\n"
      "  --continue-without-backup  go on when the settings cannot be read (they are then lost);\n"
      "                             without it the update stops before anything is erased\n"
+     "  --use-saved-settings       use the settings saved before a failed update on this port, when\n"
+     "                             there are any, instead of reading the module (which lost them)\n"
+     "  --settings-from SAVED      use the settings of the file SAVED instead of reading the module\n"
      "  --record RECORD            add the unit's line to RECORD (CSV, or JSON Lines for .jsonl)\n"
      "  --json                     JSON Lines on standard output\n"
      "An interrupt (Ctrl+C) does not stop an update that has begun: it runs to its end.\n"},
@@ -74,8 +81,9 @@ constexpr Command COMMANDS[] = {
      "  --reset          then reset the module, so that it starts with its factory settings\n"
      "  --record RECORD  add the unit's line to RECORD (CSV, or JSON Lines for .jsonl)\n"
      "  --json           JSON Lines on standard output\n"},
-    {"station", " ports auto interval record json ", true,
-     "Usage: qamtool station FILE --ports LIST [--auto] [--interval SECONDS] [--record RECORD] [--json]\n"
+    {"station", " ports auto interval use-saved-settings record json ", true,
+     "Usage: qamtool station FILE --ports LIST [--auto] [--interval SECONDS] [--use-saved-settings]\n"
+     "                            [--record RECORD] [--json]\n"
      "Updates the modules on several ports at once, one process per port, each searching its own\n"
      "port only. FILE is read once and every unit gets the same bytes.\n"
      "  --ports LIST        ports separated by commas (COM numbers, or on Linux device paths)\n"
@@ -83,12 +91,33 @@ constexpr Command COMMANDS[] = {
      "                      until the port has been without a module for the interval; a module that\n"
      "                      answers as the port's previous unit did after its update is not written\n"
      "  --interval SECONDS  that interval (default 10)\n"
+     "  --use-saved-settings  each unit uses the settings saved on its port before a failed update\n"
+     "                      (not with --auto: the units of a line are not told apart)\n"
      "  --record RECORD     one line per unit in RECORD (CSV, or JSON Lines for .jsonl)\n"
      "  --json              JSON Lines on standard output, all ports merged\n"
      "The first interrupt (Ctrl+C) takes no new units: a unit still searching stops before it\n"
      "writes ('not started', exit status 1), the units in progress finish.\n"
      "Exits with the most severe status of its units.\n"},
-    {UNIT_COMMAND, " port label file size sha256 auto interval record ", false, ""},
+    {"backup", " port output json ", false,
+     "Usage: qamtool backup --port P -o FILE [--json]\n"
+     "Finds the module on port P and saves both channels' settings, read as the update reads them,\n"
+     "to FILE: to keep a module's configuration, or to clone it onto another unit.\n"
+     "  --port P           COM number P, or on Linux a device path\n"
+     "  -o, --output FILE  the file written\n"
+     "  --json             JSON Lines on standard output\n"},
+    {"restore", " port json ", true,
+     "Usage: qamtool restore FILE --port P [--json]\n"
+     "Writes the channel settings saved in FILE into the module on port P: FILE checked whole before\n"
+     "any port is opened, refused for a module of another tuner type; the module's current settings\n"
+     "saved first (the backups folder), then erased, then FILE's written as the update writes them.\n"
+     "  --port P  COM number P, or on Linux a device path\n"
+     "  --json    JSON Lines on standard output\n"},
+    {"backups", " json ", false,
+     "Usage: qamtool backups [--json]\n"
+     "Lists the settings saved before updates: pending ones (not written back) first, then the last\n"
+     "20 settled, each with its port, identification, time and file.\n"
+     "  --json  JSON Lines on standard output\n"},
+    {UNIT_COMMAND, " port label file size sha256 auto interval use-saved-settings record ", false, ""},
 };
 
 enum OptionId {
@@ -106,7 +135,10 @@ enum OptionId {
     FILE_NAME,
     SIZE,
     SHA,
-    LABEL
+    LABEL,
+    USE_SAVED,
+    SETTINGS_FROM,
+    OUTPUT = 'o'
 };
 
 constexpr option ALL_OPTIONS[] = {
@@ -125,6 +157,9 @@ constexpr option ALL_OPTIONS[] = {
     {"size", required_argument, nullptr, SIZE},
     {"sha256", required_argument, nullptr, SHA},
     {"label", required_argument, nullptr, LABEL},
+    {"use-saved-settings", no_argument, nullptr, USE_SAVED},
+    {"settings-from", required_argument, nullptr, SETTINGS_FROM},
+    {"output", required_argument, nullptr, OUTPUT},
 };
 
 // Whether the command's list of long options names this one.
@@ -247,7 +282,8 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     char** arguments = argv + 1;
     const int count = argc - 1;
     for (;;) {
-        const int id = getopt_long(count, arguments, ":h", accepted.data(), nullptr);
+        const int id = getopt_long(count, arguments, Takes(*command, "output") ? ":ho:" : ":h",
+                                   accepted.data(), nullptr);
         if (id == -1) {
             break;
         }
@@ -315,6 +351,15 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
         case LABEL:
             options.label = value;
             break;
+        case USE_SAVED:
+            options.useSavedSettings = true;
+            break;
+        case SETTINGS_FROM:
+            options.settingsFrom = value;
+            break;
+        case OUTPUT:
+            options.output = value;
+            break;
         case ':':
             return Refuse(name, "option '" + std::string(arguments[optind - 1]) + "' needs a value");
         default:
@@ -325,7 +370,8 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     std::vector<std::string> positional(arguments + optind, arguments + count);
     if (command->takesFile) {
         if (positional.empty()) {
-            return Refuse(name, "no update file given");
+            return Refuse(name,
+                          name == "restore" ? "no file of saved settings given" : "no update file given");
         }
         options.file = positional.front();
         positional.erase(positional.begin());
@@ -342,6 +388,19 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     }
     if (options.continueWithoutBackup && !options.keepSettings) {
         return Refuse(name, "--continue-without-backup has no effect with --no-keep-settings");
+    }
+    if (name == "station" && options.autoMode && options.useSavedSettings) {
+        // One unit's settings must never reach another, and the units of a line look alike.
+        return Refuse(name, "--use-saved-settings does not go with --auto");
+    }
+    if (options.useSavedSettings && !options.settingsFrom.empty()) {
+        return Refuse(name, "--use-saved-settings and --settings-from do not go together");
+    }
+    if ((name == "backup" || name == "restore") && !options.port) {
+        return Refuse(name, "--port P is needed");
+    }
+    if (name == "backup" && options.output.empty()) {
+        return Refuse(name, "-o FILE is needed");
     }
     if (name != UNIT_COMMAND) {
         if (const std::string problem = PortProblem(options); !problem.empty()) {

@@ -20,6 +20,9 @@ struct Options {
     bool probe = false;
     bool keepSettings = true;
     bool continueWithoutBackup = false;
+    bool useSavedSettings = false; // answer "Saved Settings" Yes
+    std::string settingsFrom;      // update: the backup to use instead of reading the module
+    std::string output;            // backup: the file written
     bool reset = false;
     bool autoMode = false;
     int intervalSeconds = 10;

@@ -4,6 +4,7 @@
 #include "cli/Json.h"
 #include "cli/LockedFile.h"
 
+#include <fstream>
 #include <variant>
 #include <vector>
 
@@ -38,10 +39,11 @@ std::string Part(const std::optional<ModuleIdentity>& module, std::string (*part
     return module ? part(*module) : std::string();
 }
 
-// The record's fields in their order: one list for the CSV header and both kinds of line.
-std::vector<Field> Fields(const UnitRecord& r) {
+// The record's fields in their order: one list for the CSV header and both kinds of line. A CSV
+// file begun without the backup columns keeps its layout.
+std::vector<Field> Fields(const UnitRecord& r, bool backupColumns) {
     const bool file = !r.fileName.empty();
-    return {
+    std::vector<Field> fields = {
         {"start", r.start},
         {"port", r.port},
         {"dsp_before", Part(r.before, Dsp)},
@@ -60,6 +62,12 @@ std::vector<Field> Fields(const UnitRecord& r) {
         {"settings_restored", r.settingsRestored},
         {"seconds", RoundedSeconds(r.seconds)},
     };
+    if (backupColumns) {
+        fields.insert(
+            fields.end(),
+            {{"backup", r.backupFile}, {"backup_used", r.backupUsed}, {"backup_pending", r.backupPending}});
+    }
+    return fields;
 }
 
 Json JsonValue(const Value& value) {
@@ -98,9 +106,9 @@ std::string CsvField(const Value& value) {
     return quoted + "\"";
 }
 
-std::string CsvHeader() {
+std::string CsvHeader(bool backupColumns) {
     std::string header;
-    for (const Field& field : Fields(UnitRecord{})) {
+    for (const Field& field : Fields(UnitRecord{}, backupColumns)) {
         header += header.empty() ? "" : ",";
         header += field.name;
     }
@@ -168,16 +176,33 @@ bool AppendUnderLock(const std::string& path, const std::string& header, std::st
 CRecordFile::CRecordFile(std::string path)
     : m_path(std::move(path)), m_jsonLines(m_path.ends_with(JSON_LINES_ENDING)) {}
 
+bool CRecordFile::BackupColumns() const {
+    if (m_jsonLines) {
+        return true;
+    }
+    const std::string earlier = CsvHeader(false);
+    std::ifstream file(m_path, std::ios::binary);
+    std::string start(earlier.size() + CSV_LINE_END.size(), '\0');
+    file.read(start.data(), static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(file.gcount()));
+    const std::string_view after = std::string_view(start).substr(std::min(earlier.size(), start.size()));
+    return !(start.starts_with(earlier) && (after == CSV_LINE_END || after.starts_with(LINE_FEED)));
+}
+
+std::string CRecordFile::Header() const {
+    return m_jsonLines ? std::string() : CsvHeader(BackupColumns());
+}
+
 bool CRecordFile::Check(std::string& problem) const {
-    return AppendUnderLock(m_path, m_jsonLines ? "" : CsvHeader(), "", problem);
+    return AppendUnderLock(m_path, Header(), "", problem);
 }
 
 bool CRecordFile::Append(const UnitRecord& record, std::string& problem) const {
-    return AppendUnderLock(m_path, m_jsonLines ? "" : CsvHeader(), Line(record), problem);
+    return AppendUnderLock(m_path, Header(), Line(record), problem);
 }
 
 std::string CRecordFile::Line(const UnitRecord& record) const {
-    const std::vector<Field> fields = Fields(record);
+    const std::vector<Field> fields = Fields(record, BackupColumns());
     if (m_jsonLines) {
         Json json = Json::object();
         for (const Field& field : fields) {

@@ -35,12 +35,16 @@ struct UnitRecord {
     std::string text;
     bool settingsRestored = false;
     double seconds = 0;
+    std::string backupFile; // the settings saved before "CPRM"
+    bool backupUsed = false;
+    bool backupPending = false;
 };
 
-// The record of units: CSV (RFC 4180, a header line when the file is new) or, for a name ending in
-// ".jsonl", JSON Lines. Every line goes in one write under an exclusive lock of the file and is
-// flushed to disk, so that the units of a station, each in its own process, can share one file. A
-// line is either whole in the file, or cut back and reported lost.
+// The record of units: CSV (RFC 4180, a header line when the file is new; a file begun with the
+// columns of an earlier qamtool keeps them) or, for a name ending in ".jsonl", JSON Lines. Every
+// line goes in one write under an exclusive lock of the file and is flushed to disk, so that the
+// units of a station, each in its own process, can share one file. A line is either whole in the
+// file, or cut back and reported lost.
 class CRecordFile {
 public:
     explicit CRecordFile(std::string path);
@@ -56,6 +60,10 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
+    // False for a CSV file begun with the header of the columns before the backup ones.
+    bool BackupColumns() const;
+    std::string Header() const;
+
     std::string m_path;
     bool m_jsonLines;
 };

@@ -112,6 +112,9 @@ int RunStation(const Options& options) {
         if (!options.record.empty()) {
             arguments.insert(arguments.end(), {"--record", options.record});
         }
+        if (options.useSavedSettings) {
+            arguments.emplace_back("--use-saved-settings");
+        }
         units.push_back(std::make_unique<CChildProcess>());
         started.push_back(units.back()->Start(program, arguments) && units.back()->WriteInput(image.bytes));
         if (!started.back()) {

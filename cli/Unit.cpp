@@ -18,6 +18,13 @@ namespace {
 constexpr const char* COM_LABEL = "COM%d";
 constexpr const char* COM_IN_TEXTS = "COM %d"; // as the search's status texts name a port
 
+const std::string NOTE_SAVED_USED = "the settings saved before a failed update on this port are used: ";
+const std::string NOTE_SAVED_NOT_USED =
+    "settings saved before a failed update on this port are not used (--use-saved-settings would): ";
+constexpr const char* NOTE_NOT_SAVED =
+    "the settings read could not be saved to the backups folder; the update went on";
+const std::string NOTE_PENDING = "the settings were not written back; they are kept in ";
+
 std::string ComLabel(int com, const char* format = COM_LABEL) {
     char label[32];
     std::snprintf(label, sizeof label, format, com);
@@ -91,23 +98,45 @@ Outcome CUnit::OutcomeOf(ResultCode code, bool written) const {
     return outcome;
 }
 
-Outcome CUnit::Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup) {
+Outcome CUnit::Update(const UpdateImage& image, const SettingsChoice& settings) {
+    if (settings.from != nullptr) {
+        if (auto refused = OtherTuner(*settings.from)) {
+            return *refused;
+        }
+    }
     if (m_searchedAlone) {
         m_search.preferredPort = *m_searchedAlone + 1; // the reconnection visits this port alone too
     }
     m_host.BeginRun();
-    m_host.SetYesAnswer(continueWithoutBackup);
+    m_host.SetYesAnswer(settings.continueWithoutBackup);
+    m_host.SetSavedSettingsAnswer(settings.useSaved);
     m_host.SetSectionLengths(image.sectionLengths);
-    m_search.dspText.clear();
-    const ResultCode code =
-        update::RunUpdate(update::UpdateContext{m_link, m_proxy, m_search, m_host.Dialog(), image.name,
-                                                keepSettings ? 1 : 0, std::span(image.bytes)});
+    update::BackupReport backup;
+    const std::string port = Label();
+    // Set again only by the reconnection's search, which tells the module's identity after the update.
+    m_search.foundPort = -1;
+    const ResultCode code = update::RunUpdate(
+        update::UpdateContext{m_link, m_proxy, m_search, m_host.Dialog(), image.name, settings.keep ? 1 : 0,
+                              std::span(image.bytes), port, settings.from, &backup});
     Outcome outcome = OutcomeOf(code, m_host.ReachedClear());
     outcome.restored = code == RESULT_OK && m_host.ReachedRestore();
     outcome.resetSent = m_host.ReachedReset();
-    if (!m_search.dspText.empty()) {
+    if (m_search.foundPort >= 0) {
         outcome.after = Identity();
     }
+    if (!backup.offered.empty()) {
+        Emit(MakeEvent(EVENT_NOTE, Label(),
+                       (backup.used ? NOTE_SAVED_USED : NOTE_SAVED_NOT_USED) + backup.offered));
+    }
+    if (backup.saveFailed) {
+        Emit(MakeEvent(EVENT_NOTE, Label(), NOTE_NOT_SAVED));
+    }
+    if (backup.pending) {
+        Emit(MakeEvent(EVENT_NOTE, Label(), NOTE_PENDING + backup.saved));
+    }
+    // The report's line that names the backup: the result has a field of its own for it.
+    outcome.text = outcome.text.substr(0, outcome.text.find('\n'));
+    outcome.backup = backup;
     return outcome;
 }
 

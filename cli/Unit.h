@@ -6,6 +6,8 @@
 #include "link/ComDevice.h"
 #include "module/ModuleProxy.h"
 #include "module/ModuleSearch.h"
+#include "module/SavedSettings.h"
+#include "update/UpdateSequence.h"
 
 #include <optional>
 #include <string>
@@ -29,6 +31,15 @@ struct Outcome {
     bool resetSent = false;              // the module was told to restart
     std::optional<ModuleIdentity> after; // the module as the update's own search found it again
     bool recordLost = false;             // its record line went to standard error instead
+    update::BackupReport backup;         // the settings saved before "CPRM"
+};
+
+// What an update is to do with the channel settings.
+struct SettingsChoice {
+    bool keep = true;
+    bool continueWithoutBackup = false;               // answer "Can NOT Read Settings" Yes
+    bool useSaved = false;                            // answer "Saved Settings" Yes
+    const qam::module::SavedSettings* from = nullptr; // use these instead of reading the module
 };
 
 // One unit's module operations in this process: the window's own search, update and factory
@@ -41,9 +52,13 @@ public:
     // port, read only; without them every port the listing reports). The module's identity when found.
     // Quiet: its status texts are not told.
     std::optional<ModuleIdentity> Search(bool quiet = false);
-    // The whole update on the module the last search found. A settings question is answered Yes
-    // only with continueWithoutBackup.
-    Outcome Update(const UpdateImage& image, bool keepSettings, bool continueWithoutBackup);
+    // The whole update on the module the last search found; its questions answered as settings says.
+    Outcome Update(const UpdateImage& image, const SettingsChoice& settings);
+    // Both channels' settings read as the update reads them, into saved (UnitBackup.cpp).
+    Outcome Backup(qam::module::SavedSettings& saved);
+    // The module's settings saved, erased ("CPRM") and replaced by saved's, written as the update's
+    // restore writes them; refused before anything is sent for a module of another tuner type.
+    Outcome Restore(const qam::module::SavedSettings& saved);
     // The factory-defaults command on the module the last search found; the reset question is
     // answered Yes only with reset.
     Outcome Defaults(bool reset);
@@ -55,6 +70,10 @@ public:
 
 private:
     bool SearchPort(int com);
+    // The refusal of saved settings of another tuner type than the module's, before anything is sent.
+    std::optional<Outcome> OtherTuner(const qam::module::SavedSettings& saved);
+    // The saved settings as this run found the module, channels aside.
+    qam::module::SavedSettings Saved() const;
     ModuleIdentity Identity() const;
     // A command's result as this unit's end: `written` tells whether it came to "CPRM".
     Outcome OutcomeOf(ResultCode code, bool written) const;

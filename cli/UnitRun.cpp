@@ -78,6 +78,9 @@ Outcome Finish(CUnit& unit, const UnitJob& job, Outcome outcome, const std::opti
         record.code = outcome.code;
         record.text = outcome.text;
         record.settingsRestored = outcome.restored;
+        record.backupFile = outcome.backup.saved;
+        record.backupUsed = outcome.backup.used;
+        record.backupPending = outcome.backup.pending;
         record.seconds = seconds;
         std::string problem;
         if (!job.record->Append(record, problem)) {
@@ -93,6 +96,9 @@ Outcome Finish(CUnit& unit, const UnitJob& job, Outcome outcome, const std::opti
     result.code = outcome.code;
     result.seconds = seconds;
     result.exitStatus = outcome.exitStatus;
+    result.backupFile = outcome.backup.saved;
+    result.backupUsed = outcome.backup.used;
+    result.backupPending = outcome.backup.pending;
     unit.Emit(result);
     return outcome;
 }
@@ -113,8 +119,7 @@ Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdent
     if (before && job.station && console::InputEnded()) {
         outcome = EndWithoutWriting(RESULT_NOT_STARTED, TEXT_NOT_STARTED, STATUS_NOT_STARTED);
     } else if (before) {
-        outcome = job.image != nullptr ? unit.Update(*job.image, job.keepSettings, job.continueWithoutBackup)
-                                       : unit.Defaults(job.reset);
+        outcome = job.image != nullptr ? unit.Update(*job.image, job.settings) : unit.Defaults(job.reset);
     }
     return Finish(unit, job, std::move(outcome), before, start, started);
 }

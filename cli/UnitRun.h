@@ -41,8 +41,7 @@ inline constexpr const char* NOTE_RECORD_LOST =
 // What a unit is to get and what becomes of its end.
 struct UnitJob {
     const UpdateImage* image = nullptr; // null: the factory defaults
-    bool keepSettings = true;
-    bool continueWithoutBackup = false;
+    SettingsChoice settings;
     bool reset = false;
     const CRecordFile* record = nullptr;
     // A station's unit: the end of its standard input is the station's word to take no more, and

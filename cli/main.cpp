@@ -1,3 +1,4 @@
+#include "cli/BackupCommands.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitStatus.h"
@@ -31,6 +32,15 @@ int main(int argc, char** argv) {
         }
         if (command == "station") {
             return RunStation(options);
+        }
+        if (command == "backup") {
+            return RunBackup(options);
+        }
+        if (command == "restore") {
+            return RunRestore(options);
+        }
+        if (command == "backups") {
+            return RunBackups(options);
         }
         return RunStationUnit(options);
     } catch (const std::exception& error) {

@@ -8,6 +8,8 @@
 struct SettingsRecord {
     std::uint32_t length = 0; // bytes received
     std::array<std::uint8_t, 256> data{};
+
+    bool operator==(const SettingsRecord&) const = default;
 };
 
 using BlsBlock = SettingsRecord;
@@ -18,6 +20,8 @@ struct ChannelBackup {
     SettingsRecord settings;
     std::array<std::uint8_t, FILTER_BITMAP_BYTES> filterBitmap{};
     BlsBlock bls;
+
+    bool operator==(const ChannelBackup&) const = default;
 };
 
 // The values of a settings image as the write takes them: image bytes 0..17, whatever the length

@@ -5,6 +5,7 @@
 #include "framework/Wnd.h"
 #include "module/ChannelBackup.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -35,3 +36,15 @@ public:
     CWnd* m_progressBar = nullptr; // control 1004
     CWnd* m_statusLine = nullptr;  // control 1005
 };
+
+namespace qam::module {
+
+inline constexpr int SETTINGS_CAPACITY = 256;
+inline constexpr int BLS_CAPACITY = 256;
+
+// Both channels as the update reads them (channel 1 only after channel 0 succeeded), and as it
+// writes them back (channel 1 only after channel 0 succeeded): the first failure's code.
+ResultCode ReadChannelBackups(CModuleProxy& proxy, std::array<ChannelBackup, 2>& backups);
+ResultCode WriteChannelBackups(CModuleProxy& proxy, const std::array<ChannelBackup, 2>& backups);
+
+} // namespace qam::module

@@ -10,13 +10,18 @@
 #include "module/ChannelBackup.h"
 #include "module/ModuleProxy.h"
 #include "module/ModuleSearch.h"
+#include "module/SettingsBackups.h"
 #include "update/DownloadUpdateImage.h"
 #include "update/ErrorReport.h"
 #include "update/UpdateFileCheck.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <optional>
+#include <vector>
 
 namespace qam::update {
 
@@ -34,6 +39,11 @@ constexpr const char* TUNER_CHANGED_TEXT =
     "New Firmware Supports Other Tuner Type !\n Previous Settings will NOT Be Restored, Using Defaults.";
 constexpr const char* TUNER_CHANGED_CAPTION = "Can NOT Restore Settings";
 
+// The error box's line after a failure that left the settings unwritten.
+constexpr const char* SAVED_SETTINGS_DETAIL = "Saved Settings: ";
+constexpr const char* BOX_TIME = "%Y-%m-%d %H:%M";
+constexpr const char* COM_NAME = "COM%d";
+
 constexpr const char* FILE_TYPE = ".qam";
 constexpr std::size_t FILE_TYPE_LENGTH = 4;
 
@@ -44,22 +54,41 @@ constexpr int CPRM_REPLY_LENGTH = 4;
 constexpr char RESET_MARK[] = "NUV";
 constexpr std::size_t RESET_MARK_LENGTH = 3;
 
-constexpr int SETTINGS_CAPACITY = 256;
-constexpr int BLS_CAPACITY = 256;
-
 constexpr int READ_CONSTANT_CLEAR_SETTINGS = 10000;
 constexpr int READ_CONSTANT_NORMAL = 5000;
 
 // The module restarts within this many whole seconds of the clock.
 constexpr std::int64_t RESTART_SECONDS = 9;
 
-ResultCode ReadBackup(CModuleProxy& proxy, int channel, ChannelBackup& backup) {
-    return proxy.ReadChannelSettings(channel, &backup.settings, SETTINGS_CAPACITY, backup.filterBitmap.data(),
-                                     FILTER_BITMAP_BYTES, &backup.bls, BLS_CAPACITY);
+// The run's backup on disk and what decides its end: it is settled once written back, or when the
+// tuner changed, or when "CPRM" never went out (unless it came from an earlier run, whose
+// settings the module lost then); otherwise it stays pending.
+struct SavedRun {
+    std::string path;
+    bool carried = false;
+    bool settle = false;
+};
+
+std::string PortName(const UpdateContext& context) {
+    if (!context.portName.empty()) {
+        return context.portName;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, COM_NAME, context.search.foundPort);
+    return name;
 }
 
-ResultCode WriteBackup(CModuleProxy& proxy, int channel, const ChannelBackup& backup) {
-    return proxy.WriteChannelSettings(channel, &backup.settings, backup.filterBitmap.data(), &backup.bls);
+// The "Saved Settings" question about a pending backup: true for Yes.
+bool UseSavedBackup(const CWnd& dialog, const qam::module::StoredBackup& pending) {
+    const auto time = static_cast<std::time_t>(pending.settings.time);
+    char when[32] = "";
+    if (const std::tm* local = std::localtime(&time)) {
+        std::strftime(when, sizeof when, BOX_TIME, local);
+    }
+    std::vector<char> text(std::strlen(SAVED_SETTINGS_TEXT) + std::strlen(when) +
+                           pending.settings.dsp.size() + 1);
+    std::snprintf(text.data(), text.size(), SAVED_SETTINGS_TEXT, when, pending.settings.dsp.c_str());
+    return dialog.MessageBox(text.data(), SAVED_SETTINGS_CAPTION, MB_YESNO) == IDYES;
 }
 
 // The whole seconds of the clock, counted from the reset reply until they differ by nine. Between
@@ -78,7 +107,7 @@ void WaitForRestart() {
 }
 
 // The steps after the file-type test; the result of the run.
-ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
+ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& saved) {
     CComDevice& link = context.link;
     CModuleProxy& proxy = context.proxy;
     SearchState& search = context.search;
@@ -95,30 +124,57 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
 
     bool backupInHand = false;
     std::array<ChannelBackup, 2> backups;
+    BackupReport* report = context.backupReport;
     if (context.keepSettings != 0 && search.settingsSupported != 0) {
-        dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_READ_SETTINGS);
-        backupInHand = true;
-        ResultCode read = ReadBackup(proxy, 0, backups[0]);
-        if (read == RESULT_OK) {
-            read = ReadBackup(proxy, 1, backups[1]);
+        std::optional<qam::module::StoredBackup> pending;
+        if (context.settingsFrom == nullptr) {
+            pending = qam::module::FindPendingBackup(PortName(context));
         }
-        if (read != RESULT_OK) {
-            backupInHand = false;
-            if (dialog.MessageBox(READ_FAILED_TEXT, READ_FAILED_CAPTION, MB_YESNO) != IDYES) {
-                return read;
+        if (pending && report != nullptr) {
+            report->offered = pending->path;
+        }
+        if (context.settingsFrom != nullptr) {
+            backups = context.settingsFrom->channels;
+            backupInHand = true;
+        } else if (pending && UseSavedBackup(dialog, *pending)) {
+            // The module lost these settings in the earlier run: what it holds now is not read.
+            backups = pending->settings.channels;
+            backupInHand = true;
+            saved = SavedRun{pending->path, true, false};
+        } else {
+            dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_READ_SETTINGS);
+            backupInHand = true;
+            if (const ResultCode read = qam::module::ReadChannelBackups(proxy, backups); read != RESULT_OK) {
+                backupInHand = false;
+                if (dialog.MessageBox(READ_FAILED_TEXT, READ_FAILED_CAPTION, MB_YESNO) != IDYES) {
+                    return read;
+                }
             }
         }
         fw::RestoreWaitCursor();
     }
+    if (report != nullptr) {
+        report->used = saved.carried;
+    }
 
     const TunerType oldTunerType = search.tunerType;
 
+    if (backupInHand && !saved.carried) {
+        const qam::module::SavedSettings settings{
+            PortName(context), fw::CurrentTimeSeconds(), search.dspText, search.pldText,
+            oldTunerType,      proxy.m_firmwareVersion,  backups};
+        const std::optional<std::string> path = qam::module::SaveBackup(settings);
+        saved.path = path.value_or("");
+        if (report != nullptr) {
+            report->saveFailed = !path;
+        }
+    }
+
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_CLEAR_SETTINGS);
-    SetCommandTimeouts(link, READ_CONSTANT_CLEAR_SETTINGS);
-    const ResultCode cleared =
-        link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
-    SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
+    const ResultCode cleared = ClearSettings(link, reply);
     if (cleared != RESULT_OK) {
+        // Not written whole: the module never took the command, and still holds its settings.
+        saved.settle = cleared == ERR_COM_WRITE && !saved.carried;
         return cleared;
     }
 
@@ -155,6 +211,7 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
 
     if (search.tunerType != oldTunerType) {
         dialog.MessageBox(TUNER_CHANGED_TEXT, TUNER_CHANGED_CAPTION, MB_ICONINFORMATION | MB_OK);
+        saved.settle = true;
         return RESULT_OK;
     }
     if (context.keepSettings == 0 || !backupInHand) {
@@ -162,13 +219,20 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply) {
     }
 
     dialog.SetDlgItemText(IDC_STATUS_LOWER, TEXT_RESTORE);
-    if (const ResultCode restored = WriteBackup(proxy, 0, backups[0]); restored != RESULT_OK) {
-        return restored;
-    }
-    return WriteBackup(proxy, 1, backups[1]);
+    const ResultCode restored = qam::module::WriteChannelBackups(proxy, backups);
+    saved.settle = restored == RESULT_OK;
+    return restored;
 }
 
 } // namespace
+
+ResultCode ClearSettings(CComDevice& link, std::span<char> reply) {
+    SetCommandTimeouts(link, READ_CONSTANT_CLEAR_SETTINGS);
+    const ResultCode cleared =
+        link.ExecuteCommand(CPRM, COMMAND_LENGTH, reply.data(), CPRM_REPLY_LENGTH, false);
+    SetCommandTimeouts(link, READ_CONSTANT_NORMAL);
+    return cleared;
+}
 
 bool HasUpdateFileType(const std::string& path) {
     std::string lower = path;
@@ -185,11 +249,26 @@ ResultCode RunUpdate(const UpdateContext& context) {
     context.dialog.EnableWindow(FALSE);
 
     ReplyArea reply{};
-    const ResultCode result = GuardedResult(
-        [&] { return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply) : ERR_FILE_TYPE; });
+    SavedRun saved;
+    const ResultCode result = GuardedResult([&] {
+        return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply, saved) : ERR_FILE_TYPE;
+    });
+
+    std::string detail;
+    if (!saved.path.empty()) {
+        if (saved.settle) {
+            saved.path = qam::module::SettleBackup(saved.path);
+        } else {
+            detail = SAVED_SETTINGS_DETAIL + saved.path;
+        }
+        if (context.backupReport != nullptr) {
+            context.backupReport->saved = saved.path;
+            context.backupReport->pending = !saved.settle;
+        }
+    }
 
     context.dialog.EnableWindow(TRUE);
-    ReportError(context.dialog, result, reply);
+    ReportError(context.dialog, result, reply, detail.empty() ? nullptr : detail.c_str());
     context.dialog.SetDlgItemText(IDC_STATUS_LOWER,
                                   result == RESULT_OK ? TEXT_UPDATE_SUCCESSFUL : TEXT_UPDATE_FAILED);
     context.link.Close();

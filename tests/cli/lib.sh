@@ -6,6 +6,7 @@ pids=()
 passed=0
 failed=0
 export XDG_CONFIG_HOME=$work/config # no registry key, no ports directory of the user's
+export XDG_STATE_HOME=$work/state   # the backups of these runs alone
 
 finish() {
     [ ${#pids[@]} -eq 0 ] || { kill -TERM "${pids[@]}"; wait "${pids[@]}"; } 2>/dev/null

@@ -26,6 +26,15 @@ state() { grep -c "^$2\$" "$work/$1.state"; }
 commands() { awk '$2 == ">" { printf "%s ", $4 }' "$work/$1.trace"; }
 result() { grep '"type":"result"' "$1" | grep -o "\"$2\":[^,}]*" | tr '\n' ' '; }
 
+# Everything the tool sent after the reset's reconnection ("VTUN" after "RST0"): the settings written back.
+written() { cut -d' ' -f2,4- "$work/$1.trace" | grep '^>' | sed -n '/^> "RST0"/,$p' | tail -n +5; }
+# Distinctive settings on both channels of a tuner type 5 (EDU10394) module: on firmware 1.16 its
+# bytes 16 and 17 go as the PLP pair.
+zeros=$(printf '00%.0s' $(seq 1022))
+tuner5=('identification.tuner "EDU10394"' 'afterReset.tuner "EDU10394"' 'channel0.bls hex:B00102'
+    'channel0.settings hex:40E2012A0EEE002000042C01EEEE00040701' "channel0.filter hex:05${zeros}80"
+    'channel1.settings hex:07000003000000000500030000000C000200' "channel1.filter hex:00${zeros}01")
+
 update_file fw.qam
 guard="timeout -k 5 120"
 
@@ -41,6 +50,7 @@ bad-input)
     refused "missing file" 3 "none.qam: Can Not Open File" update "$work/none.qam" --port "$port"
     printf 'garbage' >"$work/bad.qam"
     expect "file that is no update file" "$(run station "$work/bad.qam" --ports "$port")" 3
+    refused "saved settings on a production line" 2 "does not go with --auto" station "$fw" --ports "$port" --auto --use-saved-settings
     refused "garbage in the port list" 2 "'3,x' is no list of ports" station "$fw" --ports "3,x"
     ln -s "$port" "$work/again"
     refused "one device twice" 2 "are the same device" station "$fw" --ports "$port,$work/again"
@@ -203,6 +213,58 @@ record-lost)
     check "the line on standard error" grep -q "cannot flush it to disk: .*; the unit's line:" "$work/err"
     check "the file's name as it is" grep -q "^20.*,$work/fw\\\\1.qam,[0-9]*,[0-9a-f]*,0x00000000,Update Successful,1," "$work/err"
     ended m
+    ;;
+saved)
+    # A download refused after "CPRM", then the retry with --use-saved-settings: it reads nothing
+    # and writes what a successful update of the module as it was writes.
+    module ref "${tuner5[@]}"
+    $guard "$qamtool" update "$work/fw.qam" --port "$work/ref/com1" >/dev/null 2>&1
+    expect "the reference update" "$?" 0
+    ended ref
+    module m "${tuner5[@]}" 'fault kind=RefuseBlock command="UAPP" occurrence=1'
+    printf '%s\r\n' "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,\
+tuner_after,firmware_after,file,size,sha256,code,result,settings_restored,seconds" >"$work/old.csv"
+    $guard "$qamtool" update "$work/fw.qam" --port "$work/m/com1" --json --record "$work/old.csv" >"$work/failed" 2>&1
+    expect "the failed update" "$?" 6
+    expect "a record begun without the backup columns keeps them out" "$(tail -n +2 "$work/old.csv" | tr -cd , | wc -c)" 16
+    check "its backup pending" grep -q '"backup_pending":true' "$work/failed"
+    check "the note names it" grep -q '"text":"the settings were not written back; they are kept in /' "$work/failed"
+    $guard "$qamtool" update "$work/fw.qam" --port "$work/m/com1" --use-saved-settings --json --record "$work/r.csv" >"$work/retry" 2>&1
+    expect "the retry" "$?" 0
+    check "asked and answered Yes" grep -q '"caption":"Saved Settings","answer":"Yes"' "$work/retry"
+    check "the record says it was used" grep -q ',1,0$' <(tr -d '\r' <"$work/r.csv")
+    ended m
+    expect "reads after the failure" "$(commands m | grep -o '"RSTA"' | wc -l)" 2
+    check "written back as the reference" test "$(written m)" = "$(written ref)"
+    expect "the backups" "$("$qamtool" backups | cut -d' ' -f1 | tr '\n' ' ')" "settled settled "
+    ;;
+clone)
+    # backup from one module, restore onto another of its tuner; refused onto another tuner and from
+    # a damaged file, with nothing sent. H a multiple of ten, Q <= 8, y <= 999: the write keeps all.
+    module a 'channel0.settings hex:40E2012A0E00FE1F00040800000000030701' 'channel0.bls hex:B00102' \
+        "channel0.filter hex:05${zeros}80" 'channel1.settings hex:07000003000000000500030000000C000200' \
+        'identification.tuner "EDU10394"'
+    module b 'channel0.settings hex:111111111111111111111111111111111111' 'identification.tuner "EDU10394"' \
+        'channel1.settings hex:222222222222222222222222222222222222'
+    module c
+    $guard "$qamtool" backup --port "$work/a/com1" -o "$work/a.txt" >/dev/null 2>&1
+    expect "backup" "$?" 0
+    $guard "$qamtool" restore "$work/a.txt" --port "$work/b/com1" >"$work/out" 2>&1
+    expect "restore" "$?" 0
+    check "the settings it replaced kept" grep -q "before the restore are kept in $work/state/qamupdate/backups/history/" "$work/out"
+    $guard "$qamtool" restore "$work/a.txt" --port "$work/c/com1" >/dev/null 2>&1
+    expect "restore onto another tuner" "$?" 3
+    sed 's/^channel1.bls 4 /channel1.bls 4 X/' "$work/a.txt" >"$work/hex.txt"
+    head -c 500 "$work/a.txt" >"$work/cut.txt"
+    sed 's/^crc32 ./crc32 0/' "$work/a.txt" >"$work/crc.txt"
+    sed '1s/ 1$/ 2/' "$work/a.txt" >"$work/v2.txt"
+    for bad in hex:14 cut:18 crc:17 v2:12 none:10; do
+        $guard "$qamtool" restore "$work/${bad%:*}.txt" --port "$work/c/com1" >/dev/null 2>&1
+        expect "restore from $bad" "$?" "${bad#*:}"
+    done
+    for name in a b c; do ended $name; done
+    expect "b serves a's settings" "$(grep '^channel[01]\.\(settings\|bls\|filter\) ' "$work/b.state")" "$(grep '^channel[01]\.\(settings\|bls\|filter\) ' "$work/a.state")"
+    expect "sent to the other tuner's module" "$(commands c)" '"VDSP" "VPLD" "VTUN" '
     ;;
 esac
 report

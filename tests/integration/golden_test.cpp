@@ -1,5 +1,6 @@
 // One golden run per operator command against the simulator: the whole trace, the status texts in
 // order, the time-out sets asked for, the progress positions, the boxes, what the module holds.
+#include "module/SettingsBackups.h"
 #include "tests/support/Kit.h"
 #include "ui/UpdaterDialog.h"
 
@@ -28,6 +29,25 @@ sim::Scenario Module() {
     scenario.channels[1] = {CHANNEL1, {0xB1}, sim::Bytes(1024, 0)};
     scenario.channels[1].filter[1] = 0x01; // bit 8
     return scenario;
+}
+
+// What the update writes back of Module()'s settings after its reset.
+const std::vector<std::string> RESTORE = {
+    // channel 0 restored value by value
+    "c000", "LNB5", "LNDA", "WBLS", "\\x03\\x00\\x00\\x00", "\\xB0\\x01\\x02", "I002", "i500", "J001", "j234",
+    "M712", "H000", "h819", "S001", "s024", "Q008", "y999", "p+\\x00\\x00", "p+\\x02\\x00", "p+\\xFF\\x1F",
+    "ZAll",
+    // channel 1: no H, LND 16 not sent
+    "c001", "LNB2", "WBLS", "\\x01\\x00\\x00\\x00", "\\xB1", "I000", "i000", "J000", "j007", "M801", "S000",
+    "s005", "Q003", "y012", "p+\\x08\\x00", "ZAll"};
+
+std::vector<std::string> Lines(std::vector<std::string> lines) {
+    return lines;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> lines, const std::vector<std::string>& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
 }
 
 const Timeouts OPENED{100, 50, 5000, 50, 500};
@@ -114,22 +134,16 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
          },
          [&] { EXPECT_FALSE(Control(dialog, IDC_UPDATE).enabled) << "a file chosen after the reset"; }});
 
-    EXPECT_EQ(SentLines(m_sim->Trace(), from),
-              (std::vector<std::string>{
-                  // the backup: both channels' image, BLS block and filter bitmap
-                  "c000", "RSTA", "RBLS", "RFLT", "c001", "RSTA", "RBLS", "RFLT",
-                  // settings cleared; each section cleared and sent from its data offset 4 on
-                  "CPRM", "CPLD", "UPLD", "\\x10\\x00\\x00\\x00", "[16 bytes]", "CAPP", "UAPP",
-                  "\\x14\\x00\\x00\\x00", "[20 bytes]", "CAPD", "UAPD", "\\x0C\\x00\\x00\\x00", "[12 bytes]",
-                  // reset, reconnection
-                  "RST0", "VDSP", "VPLD", "VTUN",
-                  // channel 0 restored value by value
-                  "c000", "LNB5", "LNDA", "WBLS", "\\x03\\x00\\x00\\x00", "\\xB0\\x01\\x02", "I002", "i500",
-                  "J001", "j234", "M712", "H000", "h819", "S001", "s024", "Q008", "y999", "p+\\x00\\x00",
-                  "p+\\x02\\x00", "p+\\xFF\\x1F", "ZAll",
-                  // channel 1: no H, LND 16 not sent
-                  "c001", "LNB2", "WBLS", "\\x01\\x00\\x00\\x00", "\\xB1", "I000", "i000", "J000", "j007",
-                  "M801", "S000", "s005", "Q003", "y012", "p+\\x08\\x00", "ZAll"}));
+    EXPECT_EQ(
+        SentLines(m_sim->Trace(), from),
+        Lines({// the backup: both channels' image, BLS block and filter bitmap
+               "c000", "RSTA", "RBLS", "RFLT", "c001", "RSTA", "RBLS", "RFLT",
+               // settings cleared; each section cleared and sent from its data offset 4 on
+               "CPRM", "CPLD", "UPLD", "\\x10\\x00\\x00\\x00", "[16 bytes]", "CAPP", "UAPP",
+               "\\x14\\x00\\x00\\x00", "[20 bytes]", "CAPD", "UAPD", "\\x0C\\x00\\x00\\x00", "[12 bytes]",
+               // reset, reconnection
+               "RST0", "VDSP", "VPLD", "VTUN"}) +
+            RESTORE);
     EXPECT_EQ(Lower(), (std::vector<std::string>{"",
                                                  "ready",
                                                  "ready",
@@ -174,6 +188,49 @@ TEST_F(GoldenTest, UpdateKeepsBothChannels) {
     std::vector<bool> cursor = Desk().cursor;
     cursor.erase(std::unique(cursor.begin(), cursor.end()), cursor.end());
     EXPECT_EQ(cursor, (std::vector<bool>{true, false, true, false}));
+    const std::vector<qam::module::StoredBackup> backups = qam::module::ListBackups();
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_FALSE(backups[0].pending) << "written back: settled";
+}
+
+// A download refused after "CPRM" leaves the settings read before it pending; the next update,
+// answered Yes, reads nothing and writes them back as a successful update does.
+TEST_F(GoldenTest, RetryAfterAFailedDownloadWritesBackTheSettingsSavedBeforeIt) {
+    sim::Scenario scenario = Module();
+    scenario.faults = {FaultOn(sim::FaultKind::RefuseBlock, "UAPP")};
+    StartModule(scenario);
+    Desk().realSleepMs = 25;
+    const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
+    Desk().Answer("Settings Saved Before A Failed Update (2001-09-09 01:46, NUV 1.16 A) Found. Restore These "
+                  "Instead Of The Current Settings ?",
+                  IDYES);
+    CUpdaterDialog dialog;
+    std::string pending;
+    std::size_t from = 0;
+    Run(dialog, {[&] { Choose(dialog, path); }, [&] { Press(dialog, IDC_UPDATE); },
+                 [&] {
+                     const std::vector<qam::module::StoredBackup> backups = qam::module::ListBackups();
+                     ASSERT_EQ(backups.size(), 1u);
+                     EXPECT_TRUE(backups[0].pending);
+                     pending = backups[0].path;
+                     EXPECT_EQ(Desk().boxes.back().text,
+                               "Invalid Response [ OK ]\nSaved Settings: " + pending);
+                     Press(dialog, IDC_SEARCH_MODULE);
+                 },
+                 [&] {
+                     from = m_sim->Trace().size();
+                     Press(dialog, IDC_UPDATE);
+                 },
+                 [&] { ExpectFinished(dialog); }});
+    EXPECT_EQ(SentLines(m_sim->Trace(), from),
+              Lines({"CPRM", "CPLD", "UPLD", "\\x10\\x00\\x00\\x00", "[16 bytes]", "CAPP", "UAPP",
+                     "\\x14\\x00\\x00\\x00", "[20 bytes]", "CAPD", "UAPD", "\\x0C\\x00\\x00\\x00",
+                     "[12 bytes]", "RST0", "VDSP", "VPLD", "VTUN"}) +
+                  RESTORE);
+    EXPECT_EQ(Lower().back(), "Update Successful");
+    const std::vector<qam::module::StoredBackup> backups = qam::module::ListBackups();
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_FALSE(backups[0].pending) << "written back: settled";
 }
 
 TEST_F(GoldenTest, FactoryDefaultsClearAndResetOnYes) {

@@ -2,6 +2,7 @@
 // exchanges; then each exchange in turn meets each fault that fits it, and the run must end in its
 // bound with the boxes, final status, buttons and port that the failure at that step calls for,
 // the window enabled, no wait cursor, the computer allowed to sleep and no descriptor left.
+#include "module/SettingsBackups.h"
 #include "tests/support/Kit.h"
 #include "tests/support/Platform.h"
 #include "tests/support/Proof.h"
@@ -115,7 +116,7 @@ protected:
         return {nullptr, text, "Execute Command", MB_OK | MB_ICONERROR, IDOK, false};
     }
     Box Report(const std::string& text) const {
-        return {m_dialog, text, "ERROR", MB_ICONERROR | MB_OK, IDOK, true};
+        return {m_dialog, text + m_reportDetail, "ERROR", MB_ICONERROR | MB_OK, IDOK, true};
     }
     Box Question(const char* text, const char* caption, int answer) const {
         return {m_dialog, text, caption, MB_YESNO, answer, false};
@@ -196,6 +197,7 @@ protected:
         std::vector<Box> boxes;
         std::string status;
         std::string upper;
+        std::string pending; // the backup the run left pending
         bool updateEnabled = false;
         bool linkOpen = false;
         milliseconds took{};
@@ -231,6 +233,9 @@ protected:
             seen.upper = Desk().Texts(IDC_STATUS_UPPER).back();
             seen.updateEnabled = Control(dialog, IDC_UPDATE).enabled;
             seen.linkOpen = dialog.m_link.IsOpen();
+            for (const qam::module::StoredBackup& backup : qam::module::ListBackups()) {
+                seen.pending = backup.pending ? backup.path : seen.pending;
+            }
             ExpectFinished(dialog);
         };
         std::vector<std::function<void()>> steps;
@@ -255,6 +260,7 @@ protected:
     }
 
     HWND m_dialog = nullptr;
+    std::string m_reportDetail; // the error box's line that names a pending backup
     std::string m_path;
     ProofTally m_tally;
 };
@@ -333,6 +339,14 @@ TEST_P(SweepTest, EveryExchangeFailsAsItsStepSays) {
             EXPECT_EQ(seen.upper.rfind(e.command == "VTUN" ? "Device on COM 3\n" : "no Device found !", 0),
                       0u);
         } else {
+            // An update that failed once "CPRM" went out keeps its backup pending and names it.
+            m_reportDetail.clear();
+            const bool leftPending =
+                command == Command::Update && UpdateEnd(e, kind).status == "Update Failed" &&
+                e.step != Step::Backup &&
+                !(e.step == Step::Clear && ExchangeEnd(kind, "OK").first == ERR_COM_WRITE);
+            EXPECT_EQ(!seen.pending.empty(), leftPending);
+            m_reportDetail = leftPending ? "\nSaved Settings: " + seen.pending : "";
             const Expected expected = command == Command::Update ? UpdateEnd(e, kind) : DefaultsEnd(e, kind);
             if (expected.orBoxes.empty() || boxes != expected.orBoxes) {
                 EXPECT_EQ(boxes, expected.boxes);

@@ -2,6 +2,7 @@
 // the operator answers, how the module answers a reset, a changed tuner, a closed port, the values
 // kept between runs, the title, the close request while a command runs, the reset wait.
 #include "framework/MessagePump.h"
+#include "module/SettingsBackups.h"
 #include "tests/support/Kit.h"
 #include "tests/support/Proof.h"
 #include "ui/UpdaterApp.h"
@@ -51,6 +52,34 @@ sim::Scenario Module() {
         channel.bls = {0x01};
     }
     return scenario;
+}
+
+const std::string SAVED = "\nSaved Settings: <backup>";
+const std::string SAVED_QUESTION =
+    "Settings Saved Before A Failed Update (2001-09-09 01:46, NUV 1.16 A) Found. "
+    "Restore These Instead Of The Current Settings ?";
+
+std::string PendingBackup() {
+    std::string pending;
+    for (const qam::module::StoredBackup& backup : qam::module::ListBackups()) {
+        pending = backup.pending ? backup.path : pending;
+    }
+    return pending;
+}
+
+// The texts of the boxes shown, a pending backup's file named "<backup>".
+std::vector<std::string> Shown() {
+    const std::string pending = PendingBackup();
+    std::vector<std::string> shown;
+    for (const Box& box : TestDesktop::Instance().boxes) {
+        std::string text = box.text;
+        if (const std::size_t at = pending.empty() ? std::string::npos : text.find(pending);
+            at != std::string::npos) {
+            text.replace(at, pending.size(), "<backup>");
+        }
+        shown.push_back(text);
+    }
+    return shown;
 }
 
 class WindowRulesTest : public WindowTest {
@@ -242,6 +271,7 @@ struct Exit {
     int keepSettings = 1;
     bool shortResetWrite = false;
     bool keepBoxEnabled = true; // as the last search found the module
+    bool pending = false;       // the settings saved before "CPRM" were not written back
 };
 
 // Every way an update ends that no fault of a single exchange brings about.
@@ -273,13 +303,30 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
     const std::vector<Exit> exits = {
         {"channel 1 unreadable, Yes: no restore", refused, {{ASK, IDYES}}, {ASK}, OK, RECONNECT, 9},
         {"channel 1 unreadable, No: no clear", refused, {{ASK, IDNO}}, {ASK, "Unknown Error"}, FAILED, {}, 0},
-        {"16 reply bytes to the reset: done at once", reply("NUV 16 bytes ..."), {}, {}, OK, RESET, 0},
-        {"\"OK\\r\\n\" to the reset", reply("OK\r\n"), {}, {"Invalid Response [ OK ]"}, FAILED, RESET, 0},
-        {"\"NUXs\" to the reset", reply("NUXs"), {}, {"Invalid Response [ NUXs ]"}, FAILED, RESET, 0},
+        // Done at once without the restore: the settings saved before "CPRM" stay pending.
+        {"16 reply bytes to the reset",
+         reply("NUV 16 bytes ..."),
+         {},
+         {},
+         OK,
+         RESET,
+         0,
+         1,
+         false,
+         true,
+         true},
+        {"\"OK\\r\\n\" to the reset",
+         reply("OK\r\n"),
+         {},
+         {"Invalid Response [ OK ]" + SAVED},
+         FAILED,
+         RESET,
+         0},
+        {"\"NUXs\" to the reset", reply("NUXs"), {}, {"Invalid Response [ NUXs ]" + SAVED}, FAILED, RESET, 0},
         // Nothing of the earlier reply shows behind a one-byte one.
-        {"one byte to the reset", reply("N"), {}, {"Invalid Response [ N ]"}, FAILED, RESET, 0},
-        {"reset not written whole", same, {}, {"Can Not Write To COM"}, FAILED, {}, 0, 1, true},
-        {"line lost in the reset wait", lost, {}, {"No Response"}, FAILED, RESET, 9, 1, false, false},
+        {"one byte to the reset", reply("N"), {}, {"Invalid Response [ N ]" + SAVED}, FAILED, RESET, 0},
+        {"reset not written whole", same, {}, {"Can Not Write To COM" + SAVED}, FAILED, {}, 0, 1, true},
+        {"line lost in the reset wait", lost, {}, {"No Response" + SAVED}, FAILED, RESET, 9, 1, false, false},
         {"another tuner after the update: its defaults", otherTuner, {}, {TUNER_CHANGED}, OK, RECONNECT, 9},
         {"another tuner, no backup in hand", otherTuner, {}, {TUNER_CHANGED}, OK, RECONNECT, 9, 0},
         {"no tuner known before or after: restored", noTuner, {}, {}, OK, RESTORE, 9},
@@ -311,11 +358,9 @@ TEST_F(WindowRulesTest, UpdateEndsAsTheOperatorAndTheModuleDecide) {
                          EXPECT_EQ(Control(dialog, IDC_KEEP_SETTINGS).enabled, exit.keepBoxEnabled);
                      }});
         shortResetWrite = false;
-        std::vector<std::string> shown;
-        for (const Box& box : Desk().boxes) {
-            shown.push_back(box.text);
-        }
-        EXPECT_EQ(shown, exit.boxes);
+        EXPECT_EQ(Shown(), exit.boxes);
+        const bool named = !exit.boxes.empty() && exit.boxes.back().ends_with(SAVED);
+        EXPECT_EQ(!PendingBackup().empty(), exit.pending || named);
         EXPECT_EQ(Lower().back(), exit.status);
         const std::vector<std::string> commands = Commands(m_sim->Trace());
         const auto reset = std::find(commands.begin(), commands.end(), "RST0");
@@ -335,7 +380,9 @@ TEST_F(WindowRulesTest, SecondUpdateNeedsASearchAndTheWaitCountsWholeSeconds) {
     Desk().realSleepMs = 25;
     ScopedTimeoutScale fast(1, 40);
     const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
+    Desk().Answer(SAVED_QUESTION, IDNO);
     Desk().Answer(BACKUP_QUESTION, IDNO);
+    Desk().Answer(SAVED_QUESTION, IDNO);
     CUpdaterDialog dialog;
     std::int64_t resetAt = 0;
     Run(dialog, {[&] { Choose(dialog, path); }, [&] { Press(dialog, IDC_UPDATE); },
@@ -361,12 +408,10 @@ TEST_F(WindowRulesTest, SecondUpdateNeedsASearchAndTheWaitCountsWholeSeconds) {
                      Desk().sleeps = 0;
                      Press(dialog, IDC_UPDATE);
                  }});
-    std::vector<std::string> shown;
-    for (const Box& box : Desk().boxes) {
-        shown.push_back(box.text);
-    }
-    EXPECT_EQ(shown, (std::vector<std::string>{"No Response", "Can Not Write to COM!", BACKUP_QUESTION,
-                                               "Can Not Write To COM"}));
+    // "CPRM" unanswered may have erased the settings: the next runs offer them.
+    EXPECT_EQ(Shown(),
+              (std::vector<std::string>{"No Response" + SAVED, SAVED_QUESTION, "Can Not Write to COM!",
+                                        BACKUP_QUESTION, "Can Not Write To COM", SAVED_QUESTION}));
     EXPECT_EQ(Lower().back(), "Update Successful");
     // Nine seconds' boundaries crossed: just over eight seconds from a second 999 ms old.
     EXPECT_EQ(Desk().sleeps, 9);

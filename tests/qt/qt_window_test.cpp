@@ -113,7 +113,10 @@ protected:
     }
     static void TearDownTestSuite() { application.reset(); }
 
-    void SetUp() override { ::setenv("XDG_CONFIG_HOME", m_home.Path().c_str(), 1); }
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", m_home.Path().c_str(), 1);
+        ::setenv("XDG_STATE_HOME", m_home.Path().c_str(), 1);
+    }
 
     fs::path SettingsFile() const { return m_home.Path() / "qamupdate" / "qamupdate.conf"; }
     std::string Settings() const {

@@ -5,9 +5,12 @@
 #include "tests/support/Kit.h"
 
 #include "link/PortsDirectory.h"
+#include "module/SettingsBackups.h"
 #include "ui/UpdaterDialog.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 namespace qam::test {
@@ -179,6 +182,26 @@ std::optional<std::string> StoredSetting(const char* name) {
 
 #endif
 
+namespace {
+
+// Backups saved by earlier cases would be offered to this one: each case starts without any. The
+// question that offers one shows its time in UTC.
+void ForgetSavedBackups() {
+#ifdef _WIN32
+    ::_putenv_s("TZ", "UTC0");
+    ::_tzset();
+#else
+    static const TempDir state;
+    ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+#endif
+    std::error_code ignored;
+    std::filesystem::remove_all(module::BackupsDirectory().value_or(""), ignored);
+}
+
+} // namespace
+
 void WindowTest::SetUp() {
 #ifndef _WIN32
     // A ports directory of the test's own, whose links alone decide: the host's serial devices
@@ -201,6 +224,7 @@ void WindowTest::TearDown() {
 void WindowTest::StartModule(const sim::Scenario& scenario) {
     m_sim.reset(); // the old one hands its ports directory back first
     m_sim = StartSimulator(scenario);
+    ForgetSavedBackups();
     StoreSetting("LastCOM", std::uint32_t{4});
     StoreSetting("PrefCOM", static_cast<std::uint32_t>(m_sim->Port()));
 }

@@ -4,6 +4,7 @@
 #include "link/Protocol.h"
 #include "module/ChannelSettings.h"
 #include "module/ModuleSearch.h"
+#include "module/SavedSettings.h"
 #include "ui/VersionTitle.h"
 #include "update/ErrorReport.h"
 #include "update/SectionTransform.h"
@@ -230,6 +231,37 @@ TEST(Rules, SettingsEncoding) {
     for (const auto& [mode, number] : std::vector<std::pair<std::uint8_t, int>>{
              {0x00, 801}, {0x04, 701}, {0x0E, 712}, {0x12, 813}, {0x1E, 711}, {0x18, 801}, {0xE1, 801}}) {
         EXPECT_EQ(qam::module::ModeNumber(mode), number) << int{mode};
+    }
+}
+
+// Each fault of a saved-settings file is refused whole by its own error; the checksum, checked last,
+// is left wrong where the fault is met before it.
+TEST(Rules, SavedSettingsRefusals) {
+    using qam::module::SavedSettingsError;
+    const std::string bitmap = "filter 1024 " + std::string(2048, '0') + "\n";
+    const std::string head =
+        "qam-channel-settings 1\nport COM3\ntime 0\ndsp NUV 1.16\npld P\ntuner 1\nfirmware 1.16\n";
+    const std::string channel1 = "channel1.settings 1 00\nchannel1.bls 0\nchannel1." + bitmap;
+    const std::string valid = head + "channel0.settings 1 00\nchannel0.bls 0\nchannel0." + bitmap + channel1;
+    const std::string crc = "crc32 2D0B8A58\n";
+    for (const auto& [text, error] : std::vector<std::pair<std::string, SavedSettingsError>>{
+             {valid + crc, SavedSettingsError::None},
+             {"qam-update-settings 1\n", SavedSettingsError::Name},
+             {"qam-channel-settings 2\n", SavedSettingsError::Version},
+             {head.substr(0, 60), SavedSettingsError::Truncated},
+             {head + "channel0.image 1 00\n", SavedSettingsError::Format},
+             {"qam-channel-settings 1\nport COM3\ntime soon\n", SavedSettingsError::Format},
+             {head + "channel0.settings 257 00\n", SavedSettingsError::Length},
+             {head + "channel0.settings 2 0G00\n", SavedSettingsError::Hex},
+             {head + "channel0.settings 1 00\nchannel0.bls 0\nchannel0.filter 1023 00\n",
+              SavedSettingsError::Bitmap},
+             {valid + "crc32 2D0B8A59\n", SavedSettingsError::Checksum},
+             {valid + crc + "\n", SavedSettingsError::Oversized},
+             {std::string(16385, '\n'), SavedSettingsError::Oversized},
+         }) {
+        SCOPED_TRACE(text.substr(0, 80));
+        qam::module::SavedSettings settings;
+        EXPECT_EQ(ParseSavedSettings(text, settings), error);
     }
 }
 

@@ -50,6 +50,65 @@ int DecimalValue(std::string_view digits) {
     return value;
 }
 
+constexpr std::size_t kImageValueBytes = 18;       // the set commands reach image bytes 0..17
+constexpr std::string_view kPlpTuner = "EDU10394"; // tuner type 5: J in 24 bits, "i" is byte 3
+
+// What "CPRM" leaves of a channel: an all-zero image of its length, a one-byte zero BLS block and
+// an empty bitmap (the real module's erased content is not defined).
+ChannelContent Erased(const ChannelContent& channel) {
+    return {Bytes(channel.settings.size(), 0), Bytes{0}, Bytes(1024, 0)};
+}
+
+std::uint32_t ReadValue(const Bytes& image, std::size_t at, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        value |= static_cast<std::uint32_t>(image[at + i]) << (8 * i);
+    }
+    return value;
+}
+
+void WriteValue(Bytes& image, std::size_t at, std::size_t width, std::uint32_t value) {
+    for (std::size_t i = 0; i < width; ++i) {
+        image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+// A set command's value put back into the image it came from: the upper-case letter sets the
+// thousands, the lower-case one the rest; H is kept ten times what was sent.
+void ApplyToImage(Bytes& image, const std::string& name, int value, bool plpTuner) {
+    if (image.size() < kImageValueBytes) {
+        image.resize(kImageValueBytes, 0);
+    }
+    struct Field {
+        char letter;
+        std::size_t at;
+        std::size_t width;
+        std::uint32_t scale;
+    };
+    const Field fields[] = {{'J', 0, plpTuner ? 3u : 2u, 1}, {'I', 2, 2, 1}, {'H', 6, 2, 10}, {'S', 8, 2, 1}};
+    const auto v = static_cast<std::uint32_t>(value);
+    if (name == "i" && plpTuner) {
+        image[3] = static_cast<std::uint8_t>(v);
+    } else if (name == "M") {
+        const std::uint8_t low[] = {0x00, 0x00, 0x08, 0x10};
+        image[4] = static_cast<std::uint8_t>((v / 100 == 7 ? 4 : 0) | ((v / 10) % 10 == 1 ? 2 : 0) |
+                                             low[v % 10 % 4]);
+    } else if (name == "Q" || name == "y") {
+        WriteValue(image, name == "Q" ? 10 : 14, 2, v);
+    } else if (name == "LNB" || name == "LND") {
+        image[name == "LNB" ? 16 : 17] = static_cast<std::uint8_t>(v);
+    } else {
+        for (const Field& field : fields) {
+            if (name[0] == field.letter || name[0] == field.letter + ('a' - 'A')) {
+                const std::uint32_t old = ReadValue(image, field.at, field.width) / field.scale;
+                const std::uint32_t now =
+                    name[0] == field.letter ? v * 1000 + old % 1000 : old / 1000 * 1000 + v;
+                WriteValue(image, field.at, field.width, now * field.scale);
+            }
+        }
+    }
+}
+
 int UpperHexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -73,6 +132,7 @@ ModuleModel::ModuleModel(Scenario scenario)
     : m_scenario(std::move(scenario)), m_faultMatches(m_scenario.faults.size(), 0) {
     for (std::size_t i = 0; i < m_state.channels.size(); ++i) {
         m_state.channels[i].content = m_scenario.channels[i];
+        m_uncommitted[i] = m_scenario.channels[i];
     }
 }
 
@@ -180,6 +240,10 @@ ChannelState& ModuleModel::SelectedChannel() {
     return m_state.channels[m_state.selectedChannel == 1 ? 1 : 0];
 }
 
+ChannelContent& ModuleModel::Uncommitted() {
+    return m_uncommitted[m_state.selectedChannel == 1 ? 1 : 0];
+}
+
 void ModuleModel::HandleCommand(Micros now) {
     ++m_exchange;
     Record(m_exchange, Direction::ToModule, m_unit, now);
@@ -222,9 +286,16 @@ void ModuleModel::HandleCommand(Micros now) {
         BeginBlockSend(BlockTarget::Wbls, 0, kChannelBlockCapacity, now, fault);
     } else if (command == "ZAll") {
         ++m_state.commits;
+        for (std::size_t i = 0; i < m_state.channels.size(); ++i) {
+            m_state.channels[i].content = m_uncommitted[i];
+        }
         Reply(ToBytes(kOk), now, fault);
     } else if (command == "CPRM") {
         ++m_state.settingsClears;
+        for (std::size_t i = 0; i < m_state.channels.size(); ++i) {
+            m_state.channels[i].content = Erased(m_state.channels[i].content);
+            m_uncommitted[i] = m_state.channels[i].content;
+        }
         Reply(ToBytes(kOk), now + erase, fault);
     } else if (command == "RST0") {
         ++m_state.resets;
@@ -256,6 +327,10 @@ bool ModuleModel::HandleSetCommand(std::string_view command, Micros now, const F
     if (command.starts_with("p+")) {
         const int bit = static_cast<std::uint8_t>(command[2]) | (static_cast<std::uint8_t>(command[3]) << 8);
         channel.filterBitsAdded.push_back(bit);
+        Bytes& filter = Uncommitted().filter;
+        filter.resize(std::max<std::size_t>(filter.size(), kFilterBits / 8), 0);
+        filter[static_cast<std::size_t>(bit / 8) % filter.size()] |=
+            static_cast<std::uint8_t>(1u << (bit % 8));
         Reply(ToBytes(kOk), now, fault);
         return true;
     }
@@ -276,6 +351,7 @@ bool ModuleModel::HandleSetCommand(std::string_view command, Micros now, const F
     }
     channel.setCommands.emplace_back(command);
     channel.values[name] = value;
+    ApplyToImage(Uncommitted().settings, name, value, CurrentIdentification().tuner == kPlpTuner);
     Reply(ToBytes(kOk), now, fault);
     return true;
 }
@@ -422,9 +498,13 @@ void ModuleModel::FinishBlock(Micros now) {
         break;
     }
     case BlockTarget::Wplp:
+        for (std::size_t i = 0; i < std::min<std::size_t>(m_blockData.size(), 2); ++i) {
+            ApplyToImage(Uncommitted().settings, i == 0 ? "LNB" : "LND", m_blockData[i], false);
+        }
         SelectedChannel().wplp = std::move(m_blockData);
         break;
     case BlockTarget::Wbls:
+        Uncommitted().bls = m_blockData;
         SelectedChannel().wbls = std::move(m_blockData);
         break;
     }

@@ -77,12 +77,15 @@ private:
     void AbandonPartialUnit(Micros now);
     const Identification& CurrentIdentification() const;
     ChannelState& SelectedChannel();
+    ChannelContent& Uncommitted();
 
     Scenario m_scenario;
     ModuleState m_state;
     std::vector<TraceEntry> m_trace;
     std::deque<Output> m_outputs;
     std::vector<int> m_faultMatches; // per fault of the scenario: matching commands so far
+    // Per channel what the set commands, "WBLS", "WPLP" and "p+" made of it; served after "ZAll".
+    std::array<ChannelContent, 2> m_uncommitted;
 
     int m_exchange = 0;
     Phase m_phase = Phase::Command;

@@ -1,4 +1,4 @@
-#include "tools/qamfile/Crc32.h"
+#include "common/Crc32.h"
 #include "update/UpdateFileCheck.h"
 #include "update/UpdateFileWriter.h"
 
@@ -366,7 +366,7 @@ public:
         std::printf("  %s, control 0x%08X, %s, sends %zu bytes, CRC-32 0x%08X",
                     SectionName(section.frame.kind), static_cast<unsigned>(section.controlWord),
                     section.scrambled ? "scrambled" : "not scrambled", sent.size(),
-                    static_cast<unsigned>(Crc32(sent)));
+                    static_cast<unsigned>(qam::Crc32(sent)));
         EndLine();
         ++m_sections;
         return RESULT_OK;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-namespace qamfile {
+namespace qam {
 
 // CRC-32 as zip and Ethernet use it (reflected polynomial 0xEDB88320, inverted in and out).
 inline std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
@@ -17,4 +17,4 @@ inline std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
     return ~crc;
 }
 
-} // namespace qamfile
+} // namespace qam
