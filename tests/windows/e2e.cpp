@@ -160,7 +160,6 @@ TEST(EndToEnd, FirstStartWindowAsTemplated_UpdateKeepsWindowDisabled_DefaultsAnd
     const DWORD box = WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX;
     const DWORD upper = WS_CHILD | WS_GROUP | SS_CENTER | SS_SUNKEN;
     const DWORD lower = upper | SS_CENTERIMAGE;
-    // Id, class, text, rectangle in dialog units, style, visible, enabled.
     const std::tuple<int, std::string, std::string, RECT, DWORD, bool, bool> items[] = {
         {IDC_UPDATE, "Button", "&Update", {167, 49, 55, 14}, push, true, false},
         {IDCANCEL, "Button", "&Close", {248, 49, 55, 14}, push, true, true},
