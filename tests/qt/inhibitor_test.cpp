@@ -18,6 +18,8 @@
 
 namespace {
 
+using namespace Qt::Literals::StringLiterals;
+
 // Answers Inhibit with the write end of a pipe: the lock is let go when every copy of it is closed.
 class Login1 final : public QDBusVirtualObject {
 public:
@@ -26,7 +28,7 @@ public:
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         int ends[2] = {-1, -1};
-        if (message.member() != QStringLiteral("Inhibit") || ::pipe(ends) != 0) {
+        if (message.member() != u"Inhibit"_s || ::pipe(ends) != 0) {
             return false;
         }
         inhibits.append(message.arguments());
@@ -49,9 +51,8 @@ TEST(Inhibitor, BlocksShutdownAndSleepWhileHeld) {
     const QCoreApplication application(argc, nullptr); // QtDBus's own thread needs one
     const qam::test::TempDir dir;
     QProcess bus;
-    bus.start(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-               QStringLiteral("--address=unix:dir=") + QString::fromStdString(dir.Path())});
+    bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
+                                 u"--address=unix:dir="_s + QString::fromStdString(dir.Path())});
     ASSERT_TRUE(bus.waitForReadyRead(10000)) << "dbus-daemon did not start";
     const QByteArray address = bus.readLine().trimmed();
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.constData(), 1);
@@ -60,29 +61,25 @@ TEST(Inhibitor, BlocksShutdownAndSleepWhileHeld) {
     Login1 login1;
     login1.moveToThread(&thread);
     thread.start();
-    QDBusConnection service =
-        QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("login1"));
-    EXPECT_TRUE(service.registerService(QStringLiteral("org.freedesktop.login1")));
-    EXPECT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &login1));
+    QDBusConnection service = QDBusConnection::connectToBus(QString::fromLatin1(address), u"login1"_s);
+    EXPECT_TRUE(service.registerService(u"org.freedesktop.login1"_s));
+    EXPECT_TRUE(service.registerVirtualObject(u"/org/freedesktop/login1"_s, &login1));
 
     fw::KeepSystemAwake(true);
     const QVariantList inhibit{
-        QStringLiteral("shutdown:sleep:idle"), QStringLiteral("qamupdate"),
-        QStringLiteral(
-            "Writing new firmware into the modulator module; an interruption can leave it unusable"),
-        QStringLiteral("block")};
+        u"shutdown:sleep:idle"_s, u"qamupdate"_s,
+        u"Writing new firmware into the modulator module; an interruption can leave it unusable"_s,
+        u"block"_s};
     EXPECT_EQ(login1.inhibits, QList<QVariantList>{inhibit});
     EXPECT_TRUE(login1.lock >= 0 && Held(login1.lock)) << "the lock was let go during the update";
     fw::KeepSystemAwake(false);
     EXPECT_FALSE(Held(login1.lock)) << "the lock is still held after the update";
 
     ::close(login1.lock);
-    service.unregisterObject(QStringLiteral("/org/freedesktop/login1"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("login1"));
+    service.unregisterObject(u"/org/freedesktop/login1"_s);
+    QDBusConnection::disconnectFromBus(u"login1"_s);
     thread.quit();
     thread.wait();
-    bus.terminate();
-    bus.waitForFinished(5000);
 }
 
 } // namespace

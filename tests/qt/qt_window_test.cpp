@@ -1,7 +1,6 @@
-// The Linux window in-process on Qt's offscreen platform against the simulated module on COM3: the
-// main window laid out from template 102, its texts, states, tab order and tips, its boxes and
-// their answers, the factory defaults, the file dialog, the wait cursor and the refused close
-// during an update. Driven through Qt's own API, as an operator would work it.
+// The Linux window on Qt's offscreen platform against the simulated module on COM3, worked through
+// Qt's own API as an operator would: its layout, texts, states, tab order and tips, its boxes, the
+// factory defaults, the file dialog, the wait cursor and the refused close during an update.
 #include "framework/WaitCursor.h"
 #include "tests/support/Platform.h"
 #include "tests/support/SimulatorControl.h"
@@ -31,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <tuple>
 
 // Qt's values in a failure as people read them.
 void PrintTo(const QRect& r, std::ostream* out) {
@@ -43,8 +43,6 @@ void PrintTo(const QString& text, std::ostream* out) {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int HANG_GUARD_MS = 60000;
 
 // The main window, and its controls by id (the backend names each control by it).
 QWidget* MainWindow() {
@@ -75,20 +73,19 @@ bool Idle(const QString& status) {
            fw::WaitCursorCount() == 0 && Text(1005) == status;
 }
 
-void ExpectBox(const QString& caption, const QString& text, QMessageBox::Icon icon,
-               QMessageBox::StandardButtons buttons) {
+// The box that is up, and the operator's answer to it.
+void Answer(const QString& caption, const QString& text, QMessageBox::Icon icon,
+            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton answer) {
     QMessageBox* box = Modal<QMessageBox>();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowTitle(), caption);
-    EXPECT_EQ(box->text(), text);
-    EXPECT_EQ(box->icon(), icon);
-    EXPECT_EQ(box->standardButtons(), buttons);
+    EXPECT_EQ(std::tuple(box->windowTitle(), box->text(), box->icon(), box->standardButtons()),
+              std::tuple(caption, text, icon, buttons));
+    box->button(answer)->click();
 }
 
-// Template 102 as the window must show it after a first search. Rectangles in DejaVu Sans at 11 px
-// (8 points at 96 dpi), whose 52 letters are 353 px wide and 13 px high: a dialog unit is 7/4 px
-// across and 13/8 px down, rounded as MulDiv rounds. Then the text (null: the program's), visible,
-// enabled and the tip.
+// Template 102 after a first search. Rectangles in DejaVu Sans at 11 px (8 points at 96 dpi), whose
+// 52 letters are 353 px wide and 13 px high: a dialog unit is 7/4 px across and 13/8 px down,
+// rounded as MulDiv rounds. Then the text (null: the program's), visible, enabled and the tip.
 // clang-format off
 const std::tuple<int, QRect, const char*, bool, bool, const char*> CONTROLS[] = {
     {1000, {292, 80, 96, 23}, "&Update", 1, 0, "download selected firmware"},
@@ -129,7 +126,7 @@ protected:
     void When(std::function<bool()> ready, std::function<void()> act) { m_steps.push_back({ready, act}); }
 
     void Run() {
-        const QDeadlineTimer guard(HANG_GUARD_MS);
+        const QDeadlineTimer guard(60000);
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] {
             if (guard.hasExpired()) {
@@ -148,15 +145,13 @@ protected:
         EXPECT_TRUE(m_steps.empty()) << "the window closed with steps left";
     }
 
-    static std::unique_ptr<QApplication> application;
+    inline static std::unique_ptr<QApplication> application;
     qam::test::TempDir m_home;
     // Channels with settings (served as 40-byte blocks) to keep across an update.
     std::unique_ptr<qam::test::SimulatorControl> m_module =
         qam::test::StartSimulator(qam::sim::ParseScenario("blockReceiveLength 40"));
     std::deque<std::pair<std::function<bool()>, std::function<void()>>> m_steps;
 };
-
-std::unique_ptr<QApplication> QtWindow::application;
 
 bool SearchDone() {
     return Idle(QStringLiteral("ready")) && Control(1003)->isEnabled();
@@ -166,11 +161,8 @@ bool SearchDone() {
 // as it is, Yes resets it.
 TEST_F(QtWindow, FirstStart_LayoutTextsStatesTipsAndTabOrder_FactoryDefaultsNoThenYes_EscapeCloses) {
     const auto answer = [](QMessageBox::StandardButton button) {
-        return [button] {
-            ExpectBox("Start New Firmware", "Do You Want To Reset The Modul ?", QMessageBox::NoIcon,
-                      QMessageBox::Yes | QMessageBox::No);
-            Modal<QMessageBox>()->button(button)->click();
-        };
+        Answer("Start New Firmware", "Do You Want To Reset The Modul ?", QMessageBox::NoIcon,
+               QMessageBox::Yes | QMessageBox::No, button);
     };
     When(SearchDone, [] {
         QWidget* window = MainWindow();
@@ -202,14 +194,14 @@ TEST_F(QtWindow, FirstStart_LayoutTextsStatesTipsAndTabOrder_FactoryDefaultsNoTh
         // The button stays hidden; what it runs is the same with a click from here.
         Control<QPushButton>(1001)->click();
     });
-    When(Modal<QMessageBox>, answer(QMessageBox::No));
+    When(Modal<QMessageBox>, [answer] { answer(QMessageBox::No); });
     When([] { return Idle("All Settings Set To Default!"); },
          [&] {
              EXPECT_EQ(m_module->State().settingsClears, 1);
              EXPECT_EQ(m_module->State().resets, 0);
              Control<QPushButton>(1001)->click();
          });
-    When(Modal<QMessageBox>, answer(QMessageBox::Yes));
+    When(Modal<QMessageBox>, [answer] { answer(QMessageBox::Yes); });
     When([&] { return Idle("All Settings Set To Default!") && m_module->State().resets == 1; },
          [] { QTest::keyClick(MainWindow()->focusWidget(), Qt::Key_Escape); });
     Run();
@@ -240,11 +232,9 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
         return names;
     };
     const auto choose = [](const char* name) {
-        return [name] {
-            auto* edit = Modal<QFileDialog>()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            edit->setText(QString::fromLatin1(name));
-            QTest::keyClick(edit, Qt::Key_Return);
-        };
+        auto* edit = Modal<QFileDialog>()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        edit->setText(QString::fromLatin1(name));
+        QTest::keyClick(edit, Qt::Key_Return);
     };
     When(SearchDone, [] { Control<QPushButton>(1003)->click(); });
     // "*.qam" without regard to case, as on Windows: a.QAM is listed, and then refused by name.
@@ -255,18 +245,17 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
              EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Update-Files (.qam)"));
              EXPECT_EQ(fs::path(dialog->directory().absolutePath().toStdString()), updates);
              EXPECT_EQ(listed(), (std::set<QString>{"a.QAM", "good.qam"}));
-             choose("a.QAM")();
+             choose("a.QAM");
          });
     When(Modal<QMessageBox>, [] {
-        ExpectBox("ERROR", "File Type not supported!", QMessageBox::Critical, QMessageBox::Ok);
-        Modal<QMessageBox>()->button(QMessageBox::Ok)->click();
+        Answer("ERROR", "File Type not supported!", QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok);
     });
     When([] { return Idle("ready"); },
          [] {
              EXPECT_FALSE(Control(1000)->isEnabled());
              Control<QPushButton>(1003)->click();
          });
-    When([&] { return !listed().empty(); }, choose("good.qam"));
+    When([&] { return !listed().empty(); }, [choose] { choose("good.qam"); });
     When([] { return Idle("ready") && Control(1000)->isEnabled(); },
          [] { Control<QPushButton>(1000)->click(); });
     // Inside the reset wait the window serves events: a click must not start a search, and the
@@ -288,11 +277,10 @@ TEST_F(QtWindow, Update_WrongNameRefusedThenFileWrittenWithWaitCursorAndCloseRef
              EXPECT_EQ(state.flash[static_cast<int>(qam::sim::FlashArea::AppCode)].size(), 4104u);
              EXPECT_EQ(state.resets, 1);
              EXPECT_EQ(state.commits, 2);
-             const auto trace = m_module->Trace();
-             const auto searches = std::count_if(trace.begin(), trace.end(), [](const auto& entry) {
-                 return entry.bytes == qam::sim::ToBytes("VDSP");
-             });
-             EXPECT_EQ(searches, 2) << "one search at the start, one after the reset";
+             EXPECT_EQ(std::ranges::count(m_module->Trace(), qam::sim::ToBytes("VDSP"),
+                                          &qam::sim::TraceEntry::bytes),
+                       2)
+                 << "one search at the start, one after the reset";
              MainWindow()->close();
          });
     Run();

@@ -12,9 +12,7 @@ qam_wine_prefix_create "$dir/prefix" "$dir/wineserver.log" || exit 1
 qam_start_simulator "${QAM_NATIVE_BUILD:-$root/build/native}/tools/module-sim/qam-module-sim" "$dir/sim" 7 || exit 1
 
 status=0
-check() {
-    qam_wine "$readback" --gtest_color=no --gtest_filter="Installer.$1" || status=1
-}
+check() { qam_wine "$readback" --gtest_color=no --gtest_filter="Installer.$1" || status=1; }
 check Seed
 qam_wine "$setup" /S || status=1
 check Installed

@@ -59,7 +59,6 @@ std::string KeyAccess() {
     return access;
 }
 
-// Before the first install.
 TEST(Installer, Seed) {
     const std::string path = SeededPath();
     ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, ENVIRONMENT, "Path", REG_EXPAND_SZ, path.c_str(),

@@ -10,15 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace {
 
 using namespace qam::test;
 
-// What the port asks of the system, on its way there: this program defines the import pointers
-// itself, so the linker takes them in place of the import library's and the link's own object
-// code calls these stand-ins, which log each call as a line and pass it on.
+// What the port asks of the system: this program defines the import pointers itself, so the link's
+// own object code calls these stand-ins, which log each call as a line and pass it on.
 std::vector<std::string> asked;
 
 template <typename... Values> void Log(const char* format, Values... values) {
@@ -53,9 +54,8 @@ BOOL WINAPI ReadUnlikeState(HANDLE device, LPDCB state) {
     state->fDtrControl = DTR_CONTROL_HANDSHAKE;
     state->fRtsControl = RTS_CONTROL_TOGGLE;
     state->Parity = ODDPARITY;
-    state->ByteSize = 7;
     state->StopBits = TWOSTOPBITS;
-    state->XonLim = state->XoffLim = 7;
+    state->XonLim = state->XoffLim = state->ByteSize = 7;
     state->XonChar = state->XoffChar = 'x';
     state->EofChar = 0x1A;
     state->EvtChar = 0x7E;
@@ -98,10 +98,10 @@ decltype(&::SetCommTimeouts) __imp_SetCommTimeouts = LogSetCommTimeouts;
 
 namespace {
 
-// The module's line: 115200 baud, 8 data bits, even parity, one stop bit, no flow control; then
-// parity 2 (even, not checked) with XON/XOFF. The device read and written, exclusive, existing,
-// overlapped; the receive-character event; all four purges; each time-out in its own member.
-TEST(Win32, OpenAsksTheSystemForTheModulesLine) {
+// The module's line (115200 8E1, no flow control), then parity 2 (even, not checked) with XON/XOFF;
+// the device read and written, exclusive, existing, overlapped; the receive-character event; all
+// four purges; each time-out in its own member. And no handle left behind by repeated opens.
+TEST(Win32, OpenAsksTheSystemForTheModulesLineAndLeavesNoHandles) {
     const auto sim = StartSimulator({});
     asked.clear();
     CComDevice link;
@@ -125,24 +125,20 @@ TEST(Win32, OpenAsksTheSystemForTheModulesLine) {
                       kept,
                   "SetCommMask 1", "PurgeComm F", "SetCommTimeouts 100 50 5000 50 500"}));
     EXPECT_EQ(qam::link::win32::DeviceName(-2147483647 - 1), "\\\\.\\COM-2147483648");
-}
 
-TEST(Win32, RepeatedOpensAccumulateNoHandles) {
-    const auto sim = StartSimulator({});
-    CComDevice link;
+    // The 16th free handle slot (the lowest free ones may be holes below what was left behind).
     auto nextHandle = [] {
-        const HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        ::CloseHandle(event);
-        return reinterpret_cast<std::uintptr_t>(event);
+        std::array<HANDLE, 16> events{};
+        std::ranges::generate(events, [] { return ::CreateEventA(nullptr, FALSE, FALSE, nullptr); });
+        std::ranges::for_each(events, ::CloseHandle);
+        return reinterpret_cast<std::uintptr_t>(events.back());
     };
-    ASSERT_EQ(link.Open(sim->Port(), 115200, 1, 0), 1);
-    link.Close();
     const std::uintptr_t before = nextHandle();
     for (int i = 0; i < 50; ++i) {
         ASSERT_EQ(link.Open(sim->Port(), 115200, 1, 0), 1);
         EXPECT_EQ(link.Open(9999, 115200, 1, 0), 0);
     }
-    // A handle left behind by each open would push the next free slot 50 places on.
+    // A handle left behind by each open would push it 50 places on.
     EXPECT_LE(nextHandle(), before + 8 * sizeof(HANDLE));
 }
 
@@ -163,20 +159,13 @@ TEST(Win32, TheProgramsManifest) {
     }
 }
 
-class Win32Registry : public WindowTest {};
-
-// Values of another type or size than the window reads them as count as missing.
-TEST_F(Win32Registry, ValuesOfTheWrongKindAreDefaults) {
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Orvane\\NUV2", 0,
-                                nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+TEST_F(WindowTest, RegistryValuesOfTheWrongTypeOrSizeAreDefaults) {
+    const char* key = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
     const std::uint64_t wide = 3;
-    ::RegSetValueExA(key, "LastCOM", 0, REG_SZ, reinterpret_cast<const BYTE*>("3"), 2);
-    ::RegSetValueExA(key, "PrefCOM", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&wide), sizeof wide);
     const std::string longest(261, 'd');
-    ::RegSetValueExA(key, "LastNUVDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(longest.c_str()), 261);
-    ::RegCloseKey(key);
+    ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "LastCOM", REG_SZ, "3", 2), ERROR_SUCCESS);
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "PrefCOM", REG_BINARY, &wide, sizeof wide);
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "LastNUVDir", REG_SZ, longest.c_str(), 261);
     ScopedTimeoutScale fast(1, 40); // the silent COM1 first
     CUpdaterDialog dialog;
     Run(dialog, {[&] {
