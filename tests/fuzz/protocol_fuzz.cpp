@@ -27,8 +27,7 @@ int Int(const std::uint8_t* data) {
 } // namespace
 
 // Input: a byte count received (0 to 4), a capacity, an expected reply length, a preferred port and
-// count, then reply bytes. Properties of the link's, the search's and the title's rules for any
-// such input.
+// count, then reply bytes; the link's, the search's and the title's rules hold for any of it.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 17) {
         return 0;

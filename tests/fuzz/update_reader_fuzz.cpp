@@ -2,6 +2,7 @@
 #include "update/UpdateFileReader.h"
 
 #include <cstdlib>
+#include <numeric>
 
 using namespace qam::update;
 
@@ -21,9 +22,7 @@ public:
             section.data.size() < MIN_SECTION_LENGTH || !IsSection(section.frame.kind)) {
             std::abort();
         }
-        for (const std::uint8_t byte : section.Sent()) {
-            m_sum += byte;
-        }
+        m_sum = std::accumulate(section.Sent().begin(), section.Sent().end(), m_sum);
         // Let some sections fail as a link would, so that reading ends there.
         return (section.controlWord & 0x80000000u) != 0 ? ERR_COM_WRITE : RESULT_OK;
     }

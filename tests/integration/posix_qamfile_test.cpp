@@ -15,6 +15,10 @@ namespace {
 
 using namespace qam::test;
 
+qam::update::Bytes Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
 struct Ran {
     int status;
     std::string output;
@@ -32,27 +36,19 @@ Ran Qamfile(const std::string& arguments) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-class QamfileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_dir.Write("f.bin", qam::update::Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L',
-                                                'M', 'N', 'O', 'P'});
-        const std::string code = "0123456789abcdefXYZ";
-        m_dir.Write("c.bin", qam::update::Bytes(code.begin(), code.end()));
-    }
-    std::string In(const std::string& name) const { return (m_dir.Path() / name).string(); }
-    Ran Build(const std::string& extra) const {
-        return Qamfile("build -o " + In("a.qam") +
+TEST(Qamfile, InfoAndDownloadTakeABuiltFileAsBuiltAndVerifyTellsHowReadingEnds) {
+    const TempDir dir;
+    const auto in = [&](const std::string& name) { return (dir.Path() / name).string(); };
+    const auto build = [&](const std::string& extra) {
+        return Qamfile("build -o " + in("a.qam") +
                        " --date 0102030405060708 --bitfile fpga.bit --dumpfile app.dmp --fpga " +
-                       In("f.bin") + " --appcode " + In("c.bin") + " --scramble P " + extra);
-    }
-    TempDir m_dir;
-};
-
-TEST_F(QamfileTest, InfoListsEveryRecordAndVerifyTellsHowReadingEnds) {
-    ASSERT_EQ(Build("").status, 0);
-    EXPECT_EQ(Qamfile("info " + In("a.qam")).output,
-              In("a.qam") + "\n"
+                       in("f.bin") + " --appcode " + in("c.bin") + " --scramble P " + extra);
+    };
+    dir.Write("f.bin", Bytes("ABCDEFGHIJKLMNOP"));
+    dir.Write("c.bin", Bytes("0123456789abcdefXYZ"));
+    ASSERT_EQ(build("").status, 0);
+    EXPECT_EQ(Qamfile("info " + in("a.qam")).output,
+              in("a.qam") + "\n"
                             "offset      tag       length\n"
                             "0x00000000  VERS          29  version \"KESTRAN UpdateFile Vers 2.00\"\n"
                             "0x00000025  DATE           8  key 01 02 03 04 05 06 07 08\n"
@@ -64,20 +60,6 @@ TEST_F(QamfileTest, InfoListsEveryRecordAndVerifyTellsHowReadingEnds) {
                             "sends 15 bytes, CRC-32 0x42055B56\n"
                             "0x00000091  STOP           0\n"
                             "reads to STOP: 2 section(s)\n");
-    EXPECT_EQ(Qamfile("verify " + In("a.qam")).status, 0);
-    for (const auto& [extra, status] : std::vector<std::pair<std::string, int>>{{"--omit STOP", 3},
-                                                                                {"--version-text KESTRAN", 4},
-                                                                                {"--length BDAT=0x40001", 5},
-                                                                                {"--omit DATE", 4}}) {
-        ASSERT_EQ(Build(extra).status, 0) << extra;
-        EXPECT_EQ(Qamfile("verify " + In("a.qam")).status, status) << extra;
-    }
-    EXPECT_EQ(Qamfile("verify " + In("missing.qam")).status, 2);
-    EXPECT_EQ(Qamfile("verify").status, 1);
-}
-
-TEST_F(QamfileTest, ABuiltFileDownloadsAsItsPartsWere) {
-    ASSERT_EQ(Build("").status, 0);
     TestDesktop::Instance().Reset();
     const auto sim = StartSimulator({});
     CComDevice link;
@@ -91,14 +73,23 @@ TEST_F(QamfileTest, ABuiltFileDownloadsAsItsPartsWere) {
     proxy.m_statusLine = &status;
     // A read the system refuses (a directory) ends as a short file does, the bar back at 0.
     const int descriptors = OpenDescriptorCount();
-    EXPECT_EQ(proxy.DownloadUpdateFile(m_dir.Path().string()), ERR_FILE_READ);
+    EXPECT_EQ(proxy.DownloadUpdateFile(dir.Path().string()), ERR_FILE_READ);
     EXPECT_EQ(TestDesktop::Instance().Progress().back(), 0);
     EXPECT_EQ(OpenDescriptorCount(), descriptors) << "the file stays open";
-    ASSERT_EQ(proxy.DownloadUpdateFile(In("a.qam")), RESULT_OK);
-    const std::string code = "456789abcdefXYZ";
-    EXPECT_EQ(sim->State().flash[0],
-              (qam::sim::Bytes{'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'}));
-    EXPECT_EQ(sim->State().flash[2], qam::sim::Bytes(code.begin(), code.end()));
+    ASSERT_EQ(proxy.DownloadUpdateFile(in("a.qam")), RESULT_OK);
+    EXPECT_EQ(sim->State().flash[0], Bytes("EFGHIJKLMNOP"));
+    EXPECT_EQ(sim->State().flash[2], Bytes("456789abcdefXYZ"));
+    EXPECT_EQ(Qamfile("verify " + in("a.qam")).status, 0);
+    for (const auto& [extra, expected] :
+         std::vector<std::pair<std::string, int>>{{"--omit STOP", 3},
+                                                  {"--version-text KESTRAN", 4},
+                                                  {"--length BDAT=0x40001", 5},
+                                                  {"--omit DATE", 4}}) {
+        ASSERT_EQ(build(extra).status, 0) << extra;
+        EXPECT_EQ(Qamfile("verify " + in("a.qam")).status, expected) << extra;
+    }
+    EXPECT_EQ(Qamfile("verify " + in("missing.qam")).status, 2);
+    EXPECT_EQ(Qamfile("verify").status, 1);
 }
 
 } // namespace

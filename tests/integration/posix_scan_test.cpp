@@ -17,42 +17,27 @@
 #include <termios.h>
 
 namespace {
-bool purgeFails = false;
-} // namespace
-
-extern "C" int tcflush(int fd, int queue) {
-    static const auto next = reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "tcflush"));
-    return purgeFails ? -1 : next(fd, queue);
-}
-
-namespace {
 
 using namespace qam::test;
 using std::chrono::milliseconds;
 
+bool purgeFails = false;
+
 // COM1 missing, COM2 no terminal, COM3 held by another open, COM4 silent, COM5 the module.
-class PosixPortTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TestDesktop::Instance().Reset();
-        m_sim = StartSimulator({}); // points the ports directory at a folder of its own, the module as COM3
-        const std::filesystem::path ports = qam::link::PortsDirectory();
-        std::filesystem::rename(ports / "com3", ports / "com5");
-        std::filesystem::create_symlink("/dev/null", ports / "com2");
-        m_held.LinkAsPort(ports, 3);
-        m_silent.LinkAsPort(ports, 4);
-        ASSERT_EQ(m_holder.Open(3, 115200, 1, 0), 1);
-    }
-    void TearDown() override { ScaleTimeoutConstants(1, 1); }
-
-    std::unique_ptr<SimulatorControl> m_sim;
-    qam::sim::SilentLine m_held;
-    qam::sim::SilentLine m_silent;
-    CComDevice m_holder;
-};
-
-TEST_F(PosixPortTest, AFailedOpenHoldsNothing) {
-    const int descriptors = OpenDescriptorCount();
+TEST(PosixPort, FailedOpensAndRepeatedScansHoldNothing) {
+    const ScopedTimeoutScale fast(1, 40);
+    TestDesktop::Instance().Reset();
+    const auto sim =
+        StartSimulator({}); // points the ports directory at a folder of its own, the module as COM3
+    const std::filesystem::path ports = qam::link::PortsDirectory();
+    std::filesystem::rename(ports / "com3", ports / "com5");
+    std::filesystem::create_symlink("/dev/null", ports / "com2");
+    qam::sim::SilentLine held, silent;
+    held.LinkAsPort(ports, 3);
+    silent.LinkAsPort(ports, 4);
+    CComDevice holder;
+    ASSERT_EQ(holder.Open(3, 115200, 1, 0), 1);
+    const int before = OpenDescriptorCount();
     CComDevice link;
     EXPECT_EQ(link.Open(1, 115200, 1, 0), 0);
     EXPECT_EQ(link.Open(2, 115200, 1, 0), 0);
@@ -61,23 +46,17 @@ TEST_F(PosixPortTest, AFailedOpenHoldsNothing) {
     EXPECT_EQ(link.Open(5, 115200, 1, 0), 0);
     purgeFails = false;
     EXPECT_FALSE(link.IsOpen());
-    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(OpenDescriptorCount(), before);
     // Nothing of the failed open holds the device: it opens at once.
     EXPECT_EQ(link.Open(5, 115200, 1, 0), 1);
-    m_holder.Close();
-    EXPECT_EQ(link.Open(3, 115200, 1, 0), 1);
+    link.Close();
     EXPECT_TRUE(TestDesktop::Instance().boxes.empty());
-}
-
-TEST_F(PosixPortTest, RepeatedScansLeaveNothingHeld) {
-    ScaleTimeoutConstants(1, 40);
     headless::Desktop& windows = headless::Desktop::Instance();
     const CWnd dialog(windows.AddWindow(0, "#32770"));
     for (const int id :
          {IDC_STATUS_UPPER, IDC_STATUS_LOWER, IDC_SELECT_FILE, IDC_DEFAULT_SETTINGS, IDC_KEEP_SETTINGS}) {
         windows.AddWindow(id, "Static", dialog.m_hWnd);
     }
-    CComDevice link;
     CModuleProxy proxy;
     SearchState state;
     ProofTally tally;
@@ -103,10 +82,16 @@ TEST_F(PosixPortTest, RepeatedScansLeaveNothingHeld) {
         tally.Record("scans", found == (reaches ? 1 : 0) && took <= bound, took, bound);
     }
     link.Close();
-    m_holder.Close();
+    holder.Close();
     EXPECT_EQ(OpenDescriptorCount(), descriptors - 2);
     tally.Note("scans", "fd_before=" + std::to_string(descriptors) +
                             " fd_after=" + std::to_string(OpenDescriptorCount() + 2));
+    EXPECT_EQ(link.Open(3, 115200, 1, 0), 1) << "held by a failed open";
 }
 
 } // namespace
+
+extern "C" int tcflush(int fd, int queue) {
+    static const auto next = reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "tcflush"));
+    return purgeFails ? -1 : next(fd, queue);
+}

@@ -1,6 +1,5 @@
 // Bad update files never reach the module: every malformed file, and a good one cut at every
 // record boundary, is refused by the update's check before anything is sent after the search.
-// And a failed allocation inside a command ends that command as its own failure.
 #include "common/LittleEndian.h"
 #include "tests/support/Kit.h"
 #include "tests/support/Proof.h"
@@ -22,14 +21,13 @@ std::size_t failAllocationFrom = 0;
 } // namespace
 
 void* operator new(std::size_t size) {
-    if (failAllocationFrom != 0 && size >= failAllocationFrom) {
+    const bool fail = failAllocationFrom != 0 && size >= failAllocationFrom;
+    void* block = fail ? nullptr : std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) {
         failAllocationFrom = 0;
         throw std::bad_alloc();
     }
-    if (void* block = std::malloc(size == 0 ? 1 : size)) {
-        return block;
-    }
-    throw std::bad_alloc();
+    return block;
 }
 
 void operator delete(void* block) noexcept {
@@ -46,18 +44,15 @@ using namespace qam::test;
 using Bytes = qam::update::Bytes;
 namespace sim = qam::sim;
 
-Bytes Frame(std::uint32_t tag, std::uint32_t length, const Bytes& payload = {}) {
+// A file of one frame with this tag, length and payload, and the STOP frame after it when asked.
+Bytes Frame(std::uint32_t tag, std::uint32_t length, const Bytes& payload = {}, bool stop = true) {
     Bytes out(8);
     qam::le::Write32(out, 0, tag);
     qam::le::Write32(out, 4, length);
     out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
+    if (stop) {
+        out.resize(out.size() + 8);
+        qam::le::Write32(out, out.size() - 8, qam::update::TAG_STOP);
     }
     return out;
 }
@@ -71,21 +66,19 @@ struct BadFile {
 std::vector<BadFile> Corpus() {
     using namespace qam::update;
     const std::string version(VERSION_TEXT);
-    const Bytes stop = Frame(TAG_STOP, 0);
     std::vector<BadFile> files = {
         {"empty", {}, "Read Access Error!"},
-        {"version of 27 characters",
-         Join({Frame(TAG_VERS, 27, Bytes(version.begin(), version.end() - 1)), stop}), "Illegal File Format"},
-        {"unknown tag", Join({Frame(0x41424344, 16, Bytes(16)), stop}), "Illegal File Format"},
-        {"section above 0x40000", Join({Frame(TAG_DPRG, 0x40001, Bytes(4)), stop}), "Insufficient Memory"},
-        {"section below 4", Join({Frame(TAG_DDAT, 3, Bytes(7)), stop}), "Illegal File Format"},
-        {"date of 7 bytes", Join({Frame(TAG_DATE, 7, Bytes(7)), stop}), "Illegal File Format"},
-        {"name of 0x40000 bytes", Join({Frame(TAG_BFN, 0x40000), stop}), "Illegal File Format"},
-        {"scrambled before any date",
-         Join({Frame(TAG_BDAT, 12, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), stop}),
+        {"version of 27 characters", Frame(TAG_VERS, 27, Bytes(version.begin(), version.end() - 1)),
          "Illegal File Format"},
-        {"length beyond the file", Join({Frame(TAG_BFN, 9, Bytes(4))}), "Read Access Error!"},
-        {"control word cut", Join({Frame(TAG_BDAT, 12, Bytes(2))}), "Read Access Error!"},
+        {"unknown tag", Frame(0x41424344, 16, Bytes(16)), "Illegal File Format"},
+        {"section above 0x40000", Frame(TAG_DPRG, 0x40001, Bytes(4)), "Insufficient Memory"},
+        {"section below 4", Frame(TAG_DDAT, 3, Bytes(7)), "Illegal File Format"},
+        {"date of 7 bytes", Frame(TAG_DATE, 7, Bytes(7)), "Illegal File Format"},
+        {"name of 0x40000 bytes", Frame(TAG_BFN, 0x40000), "Illegal File Format"},
+        {"scrambled before any date",
+         Frame(TAG_BDAT, 12, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "Illegal File Format"},
+        {"length beyond the file", Frame(TAG_BFN, 9, Bytes(4), false), "Read Access Error!"},
+        {"control word cut", Frame(TAG_BDAT, 12, Bytes(2), false), "Read Access Error!"},
     };
     // A good file ending at each record boundary, or 5 bytes into the next frame, or inside a payload.
     const Bytes good = BuildUpdateFile(ThreeSections());
@@ -144,28 +137,9 @@ TEST_F(ProofInputTest, BadFilesAreRefusedBeforeTheModuleIsTouched) {
     }
 }
 
-TEST_F(ProofInputTest, AFailedAllocationEndsTheUpdateAsItsOwnFailure) {
-    StartModule({});
-    const std::string path = m_dir.Write("fw.qam", qam::update::BuildUpdateFile(ThreeSections()));
-    CUpdaterDialog dialog;
-    Run(dialog, {[&] { Choose(dialog, path); },
-                 [&] {
-                     failAllocationFrom = qam::update::SECTION_BUFFER_SIZE;
-                     Press(dialog, IDC_UPDATE);
-                 },
-                 [&] {
-                     ExpectFinished(dialog);
-                     EXPECT_FALSE(dialog.m_link.IsOpen());
-                 }});
-    ASSERT_EQ(Desk().boxes.size(), 1u);
-    EXPECT_EQ(Desk().boxes[0].text, "Insufficient Memory");
-    EXPECT_EQ(Lower().back(), "Update Failed");
-    EXPECT_EQ(Commands(m_sim->Trace()), (std::vector<std::string>{"VDSP", "VPLD", "VTUN"}));
-}
-
-// Any other exception inside a command, here from the operator's box, ends it as the unknown
-// failure: the factory defaults' own guard, and the update's.
-TEST_F(ProofInputTest, AnyOtherExceptionEndsTheCommandAsTheUnknownFailure) {
+// A failed allocation ends the update before anything is sent; any other exception, here from the
+// operator's box, ends the command as the unknown failure: the factory defaults' guard, the update's.
+TEST_F(ProofInputTest, AnExceptionInsideACommandEndsItAsItsOwnFailure) {
     sim::Scenario scenario;
     scenario.faults = {FaultOn(sim::FaultKind::RefuseBlock, "RSTA", 2)}; // the update asks to go on
     StartModule(scenario);
@@ -174,14 +148,31 @@ TEST_F(ProofInputTest, AnyOtherExceptionEndsTheCommandAsTheUnknownFailure) {
     Desk().Answer("Do You Want To Reset The Modul ?", IDYES, fail);
     Desk().Answer("Do You Want To Continue ?", IDYES, fail);
     CUpdaterDialog dialog;
-    Run(dialog,
-        {[&] { PostDefaults(dialog); }, [&] { ExpectFinished(dialog); }, [&] { Choose(dialog, path); },
-         [&] { Press(dialog, IDC_UPDATE); }, [&] { ExpectFinished(dialog); }});
+    std::size_t sent = 0;
+    Run(dialog, {[&] { PostDefaults(dialog); },
+                 [&] {
+                     ExpectFinished(dialog);
+                     Choose(dialog, path);
+                 },
+                 [&] {
+                     ASSERT_TRUE(dialog.m_link.IsOpen());
+                     sent = m_sim->Trace().size();
+                     failAllocationFrom = qam::update::SECTION_BUFFER_SIZE;
+                     Press(dialog, IDC_UPDATE);
+                 },
+                 [&] {
+                     ExpectFinished(dialog);
+                     EXPECT_FALSE(dialog.m_link.IsOpen());
+                     EXPECT_EQ(m_sim->Trace().size(), sent) << "sent after a failed allocation";
+                     EXPECT_EQ(Lower().back(), "Update Failed");
+                     Press(dialog, IDC_SEARCH_MODULE);
+                 },
+                 [&] { Press(dialog, IDC_UPDATE); }, [&] { ExpectFinished(dialog); }});
     std::vector<std::string> shown;
     for (const Box& box : Desk().boxes) {
         shown.push_back(box.text);
     }
-    EXPECT_EQ(shown, (std::vector<std::string>{"Unknown Error", "Unknown Error"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Unknown Error", "Insufficient Memory", "Unknown Error"}));
     EXPECT_EQ(Lower().back(), "Update Failed");
 }
 

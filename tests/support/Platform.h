@@ -22,16 +22,11 @@ private:
     std::filesystem::path m_path;
 };
 
-// True when the test program runs under Wine (its ntdll exports wine_get_version). Cases that
-// hold on Windows but not under Wine (exclusive opening of a COM port) skip with that reason.
+// True when the test program runs under Wine (its ntdll exports wine_get_version).
 bool RunningUnderWine();
-
-// The CPU time the process has used so far, user and kernel, in milliseconds: a run that waits
-// must not spin.
+// The CPU time, user and kernel, the process has used so far, in milliseconds.
 long long ProcessCpuMilliseconds();
-
-// The process's open descriptors as the host sees them (/proc/self/fd; under Wine through
-// Z:\proc\self\fd, since GetProcessHandleCount answers 0 there); -1 when they cannot be counted.
+// The open descriptors as the host sees them (GetProcessHandleCount answers 0 under Wine); -1: unknown.
 int OpenDescriptorCount();
 
 } // namespace qam::test

@@ -8,21 +8,18 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
 
 namespace qam::test {
 
 inline bool ProofFull() {
-    const char* full = std::getenv("QAM_PROOF_FULL");
-    return full != nullptr && std::strcmp(full, "1") == 0;
+    return std::getenv("QAM_PROOF_FULL") != nullptr && std::string(std::getenv("QAM_PROOF_FULL")) == "1";
 }
 
 class ProofTally {
 public:
     ~ProofTally();
-    // One case of a class: passed when no assertion failed since `failedBefore`; took against bound.
     void Record(const std::string& name, bool passed, std::chrono::milliseconds took = {},
                 std::chrono::milliseconds bound = {});
     void Note(const std::string& name, const std::string& extra) { m_rows[name].extra += " " + extra; }
@@ -38,7 +35,6 @@ private:
     std::map<std::string, Row> m_rows;
 };
 
-// Failed assertions of the running test so far.
-int FailedParts();
+int FailedParts(); // failed assertions of the running test so far
 
 } // namespace qam::test

@@ -15,8 +15,7 @@ class SimulatorControl {
 public:
     virtual ~SimulatorControl() = default;
 
-    // The COM port number at which the tool finds the module.
-    virtual int Port() const = 0;
+    virtual int Port() const = 0; // the COM port number at which the tool finds the module
     // Starts the module afresh with this scenario (state, trace and exchange count reset).
     virtual void Restart(const sim::Scenario& scenario) = 0;
     virtual std::vector<sim::TraceEntry> Trace() = 0;

@@ -10,16 +10,15 @@
 #include <cstdlib>
 #include <string>
 
-// The Windows test programs drive the qam-module-sim command that scripts/wine-tests starts beside
-// them: its line is COM<QAM_TEST_COM> in the prefix, its control port QAM_TEST_SIM_CONTROL on
-// loopback. One request per connection, as the simulator serves one client at a time.
+// scripts/wine-tests starts qam-module-sim on COM<QAM_TEST_COM>, its control port QAM_TEST_SIM_CONTROL
+// on loopback. One request per connection, as the simulator serves one client at a time.
 namespace qam::test {
 
 namespace {
 
 int EnvironmentNumber(const char* name, int fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+    const int value = std::getenv(name) != nullptr ? std::atoi(std::getenv(name)) : 0;
+    return value > 0 ? value : fallback;
 }
 
 class WineSimulatorControl final : public SimulatorControl {
@@ -36,29 +35,23 @@ public:
     sim::ModuleState State() override { return sim::ParseState(Request("STATE\n")); }
 
 private:
-    // Sends one request and answers the payload of its "OK <n>" (empty for a plain "OK"); any
-    // other answer fails the test. A socket time-out of a minute is the hang guard.
+    // Sends one request, ends its side and reads to the end; answers the payload of an "OK <n>"
+    // (empty for a plain "OK"); any other answer fails the test. A minute's time-out guards a hang.
     std::string Request(const std::string& request) {
         const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         const DWORD timeout = 60000;
         ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = ::htons(static_cast<u_short>(EnvironmentNumber("QAM_TEST_SIM_CONTROL", 0)));
+        sockaddr_in address{
+            AF_INET, ::htons(static_cast<u_short>(EnvironmentNumber("QAM_TEST_SIM_CONTROL", 0))), {}, {}};
         address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
         std::string answer;
         if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
             ::send(s, request.data(), static_cast<int>(request.size()), 0) ==
-                static_cast<int>(request.size())) {
+                static_cast<int>(request.size()) &&
+            ::shutdown(s, SD_SEND) == 0) {
             char chunk[4096];
             for (int n; (n = ::recv(s, chunk, sizeof chunk, 0)) > 0;) {
                 answer.append(chunk, static_cast<std::size_t>(n));
-                const std::size_t line = answer.find('\n');
-                if (line != std::string::npos &&
-                    (answer.rfind("OK\n", 0) == 0 ||
-                     answer.size() - line - 1 >= std::strtoull(answer.c_str() + 3, nullptr, 10))) {
-                    break;
-                }
             }
         }
         ::closesocket(s);

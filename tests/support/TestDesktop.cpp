@@ -21,18 +21,14 @@ namespace {
 constexpr const char* DIALOG_CLASS = "#32770";
 constexpr const char* BUTTON_CLASS = "Button";
 constexpr const char* TOOLTIP_CLASS = "tooltips_class32";
-constexpr int ICON_SIZE = 32;
 
 headless::Desktop& Windows() {
     return headless::Desktop::Instance();
 }
 
 // Dialog units to pixels with the base units of an 8-point "MS Sans Serif" (6 by 13).
-LONG PixelsX(short units) {
-    return units * 6 / 4;
-}
-LONG PixelsY(short units) {
-    return units * 13 / 8;
+RECT Pixels(short cx, short cy) {
+    return RECT{0, 0, cx * 6 / 4, cy * 13 / 8};
 }
 
 // As the dialog manager handles what a dialog's procedure leaves alone: the close box is the
@@ -53,15 +49,6 @@ LRESULT DialogDefault(HWND dialog, UINT message, WPARAM wParam) {
 
 } // namespace
 
-TestDesktop::TestDesktop() {
-    Windows().SetHost(this);
-}
-
-TestDesktop& TestDesktop::Instance() {
-    static TestDesktop desktop;
-    return desktop;
-}
-
 void TestDesktop::Reset() {
     Windows().Reset();
     Windows().SetHost(this);
@@ -78,22 +65,6 @@ std::vector<std::string> TestDesktop::Texts(int controlId) const {
     const auto control = controls.find(controlId);
     const auto found = control == controls.end() ? m_texts.end() : m_texts.find(control->second);
     return found == m_texts.end() ? std::vector<std::string>{} : found->second;
-}
-
-void TestDesktop::Click(HWND control) {
-    Windows().PostMessage(control, WM_LBUTTONUP, 0, 0);
-}
-
-void TestDesktop::PressKey(HWND window, WPARAM key) {
-    Windows().PostMessage(window, WM_KEYDOWN, key, 0);
-}
-
-void TestDesktop::CloseBox(HWND dialog) {
-    Windows().PostMessage(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
-
-void TestDesktop::Hover(HWND control) {
-    Windows().PostMessage(control, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
 }
 
 int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT type) {
@@ -114,9 +85,8 @@ int TestDesktop::ShowBox(HWND owner, const char* text, const char* caption, UINT
     } else if (question) {
         ADD_FAILURE() << "unexpected question \"" << text << "\"";
     }
-    const bool enabled =
-        runningDialog != nullptr && headless::Desktop::Instance().WindowOf(runningDialog).enabled;
-    boxes.push_back(Box{owner, text, caption, type, answer, enabled});
+    boxes.push_back(Box{owner, text, caption, type, answer,
+                        runningDialog != nullptr && Windows().WindowOf(runningDialog).enabled});
     return answer;
 }
 
@@ -124,8 +94,7 @@ std::optional<LRESULT> TestDesktop::Sent(HWND window, UINT message, WPARAM wPara
     headless::Window& target = Windows().WindowOf(window);
     if (message == PBM_SETPOS) {
         m_progress.push_back(static_cast<int>(wParam));
-    }
-    if (message == PBM_SETRANGE) {
+    } else if (message == PBM_SETRANGE) {
         progressRanges.push_back(lParam);
     }
     if (target.className == BUTTON_CLASS && message == WM_LBUTTONUP) {
@@ -143,12 +112,10 @@ std::optional<LRESULT> TestDesktop::Sent(HWND window, UINT message, WPARAM wPara
     if (target.className == TOOLTIP_CLASS && message == TTM_RELAYEVENT) {
         const auto* relayed = reinterpret_cast<const MSG*>(lParam);
         if (relayed->message == WM_MOUSEMOVE) {
-            shownTip.clear();
-            for (const Tool& tool : tools[window]) {
-                if (tipsActive && tool.window == relayed->hwnd) {
-                    shownTip = tool.text;
-                }
-            }
+            const auto& shown = tools[window];
+            const auto tool = std::find_if(shown.begin(), shown.end(),
+                                           [&](const auto& t) { return t.first == relayed->hwnd; });
+            shownTip = tipsActive && tool != shown.end() ? tool->second : "";
         }
         return 0;
     }
@@ -163,34 +130,6 @@ void TestDesktop::Sleep(int milliseconds) {
     ++sleeps;
     clock += milliseconds;
     std::this_thread::sleep_for(std::chrono::milliseconds(realSleepMs));
-}
-
-bool TestDesktop::RunOperatorStep() {
-    if (m_steps.empty()) {
-        return false;
-    }
-    const auto step = std::move(m_steps.front());
-    m_steps.pop_front();
-    step();
-    return true;
-}
-
-bool TestDesktop::ShowFileDialog(fw::OpenFileName& dialog) {
-    fileDialogs.push_back(ShownFileDialog{dialog.owner, dialog.title != nullptr ? dialog.title : "",
-                                          dialog.filter, dialog.flags,
-                                          dialog.initialDir != nullptr ? dialog.initialDir : ""});
-    if (m_files.empty()) {
-        ADD_FAILURE() << "unexpected file dialog";
-        return false;
-    }
-    const std::optional<std::string> choice = m_files.front();
-    m_files.pop_front();
-    if (!choice) {
-        return false;
-    }
-    dialog.file.fill('\0');
-    std::copy_n(choice->begin(), std::min(choice->size(), dialog.file.size() - 1), dialog.file.begin());
-    return true;
 }
 
 } // namespace qam::test
@@ -208,7 +147,7 @@ INT_PTR CDialog::DoModal() {
     window.text = m_template.caption;
     window.style = m_template.style;
     window.visible = false;
-    window.rect = RECT{0, 0, qam::test::PixelsX(m_template.cx), qam::test::PixelsY(m_template.cy)};
+    window.rect = qam::test::Pixels(m_template.cx, m_template.cy);
     window.owner = m_parent != nullptr ? m_parent->m_hWnd : nullptr;
     for (const fw::DialogItem& item : m_template.items) {
         const HWND handle = windows.AddWindow(item.id, item.className, dialog);
@@ -218,9 +157,9 @@ INT_PTR CDialog::DoModal() {
         control.style = item.style | WS_CHILD;
         control.visible = (item.style & WS_VISIBLE) != 0;
         control.enabled = (item.style & WS_DISABLED) == 0;
-        control.rect = RECT{0, 0, qam::test::PixelsX(item.cx), qam::test::PixelsY(item.cy)};
+        control.rect = qam::test::Pixels(item.cx, item.cy);
     }
-    window.procedure = [this, dialog, &desktop](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+    window.procedure = [this, dialog](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         LRESULT result = 0;
         try {
             if (OnWndMsg(message, wParam, lParam, result)) {
@@ -242,15 +181,19 @@ INT_PTR CDialog::DoModal() {
             if (!PreTranslateMessage(&*next)) {
                 windows.Send(next->hwnd, next->message, next->wParam, next->lParam);
             }
-        } else if (!desktop.RunOperatorStep()) {
+        } else if (!desktop.m_steps.empty()) {
+            const auto step = std::move(desktop.m_steps.front());
+            desktop.m_steps.pop_front();
+            step();
+        } else {
             ADD_FAILURE() << "the dialog waits for the operator, but no step is left";
             m_result = -1;
             break;
         }
     }
     // A window that ended early fails the test that drove it: its remaining steps never ran.
-    EXPECT_EQ(desktop.StepsLeft(), 0u) << "operator steps the window never reached";
-    EXPECT_EQ(desktop.AnswersLeft(), 0u) << "scripted boxes the window never showed";
+    EXPECT_EQ(desktop.m_steps.size(), 0u) << "operator steps the window never reached";
+    EXPECT_EQ(desktop.m_answers.size(), 0u) << "scripted boxes the window never showed";
     windows.DestroyWindow(dialog);
     desktop.runningDialog = nullptr;
     m_hWnd = nullptr;
@@ -282,12 +225,11 @@ BOOL CToolTipCtrl::Create(CWnd* parent) {
     return TRUE;
 }
 
-BOOL CToolTipCtrl::AddTool(const CWnd& window, const char* text, const RECT& rect, UINT_PTR id) {
-    if (m_hWnd == nullptr) {
-        return FALSE;
+BOOL CToolTipCtrl::AddTool(const CWnd& window, const char* text, const RECT&, UINT_PTR) {
+    if (m_hWnd != nullptr) {
+        TestDesktop::Instance().tools[m_hWnd].emplace_back(window.m_hWnd, text);
     }
-    TestDesktop::Instance().tools[m_hWnd].push_back(qam::test::Tool{window.m_hWnd, id, rect, text});
-    return TRUE;
+    return m_hWnd != nullptr;
 }
 
 void CToolTipCtrl::DestroyWindow() {
@@ -306,8 +248,8 @@ CPaintDC::CPaintDC(const CWnd& window) : m_window(window.m_hWnd) {
 
 CPaintDC::~CPaintDC() = default;
 
-BOOL CPaintDC::DrawIcon(int x, int y, HICON icon) const {
-    TestDesktop::Instance().drawnIcons.push_back({x, y, icon});
+BOOL CPaintDC::DrawIcon(int x, int y, HICON) const {
+    TestDesktop::Instance().drawnIcons.push_back({x, y});
     return TRUE;
 }
 
@@ -319,7 +261,7 @@ HICON LoadAppIcon(UINT id) {
 }
 
 int GetSystemMetrics(int index) {
-    return index == SM_CXICON || index == SM_CYICON ? qam::test::ICON_SIZE : 0;
+    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
 }
 
 // The version block is the FileVersion text and its zero; only this desktop reads it back.
@@ -327,16 +269,14 @@ DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle) {
     TestDesktop& desktop = TestDesktop::Instance();
     desktop.versionFilesAsked.push_back(fileName);
     *handle = 0;
-    if (!desktop.versionPresent) {
-        return 0;
-    }
-    return desktop.reportedVersionSize != 0 ? desktop.reportedVersionSize
-                                            : static_cast<DWORD>(2 * desktop.fileVersion.size() + 64);
+    const DWORD plausible = static_cast<DWORD>(2 * desktop.fileVersion.size() + 64);
+    return !desktop.versionPresent            ? 0
+           : desktop.reportedVersionSize != 0 ? desktop.reportedVersionSize
+                                              : plausible;
 }
 
-BOOL GetFileVersionInfoA(const char* fileName, DWORD, DWORD length, void* data) {
+BOOL GetFileVersionInfoA(const char*, DWORD, DWORD length, void* data) {
     TestDesktop& desktop = TestDesktop::Instance();
-    desktop.versionFilesAsked.push_back(fileName);
     if (!desktop.versionPresent || length <= desktop.fileVersion.size()) {
         return FALSE;
     }
@@ -358,7 +298,22 @@ BOOL VerQueryValueA(const void* block, const char* subBlock, void** buffer, UINT
 namespace backend {
 
 bool ShowOpenFileDialog(OpenFileName& dialog) {
-    return TestDesktop::Instance().ShowFileDialog(dialog);
+    TestDesktop& desktop = TestDesktop::Instance();
+    desktop.fileDialogs.push_back(
+        qam::test::ShownFileDialog{dialog.owner, dialog.title != nullptr ? dialog.title : "", dialog.filter,
+                                   dialog.flags, dialog.initialDir != nullptr ? dialog.initialDir : ""});
+    if (desktop.m_files.empty()) {
+        ADD_FAILURE() << "unexpected file dialog";
+        return false;
+    }
+    const std::optional<std::string> choice = desktop.m_files.front();
+    desktop.m_files.pop_front();
+    if (!choice) {
+        return false;
+    }
+    dialog.file.fill('\0');
+    choice->copy(dialog.file.data(), dialog.file.size() - 1);
+    return true;
 }
 
 std::string ProgramBaseName() {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class CDialog;
+
 // The tests' side of the headless desktop: the modal dialog, tooltips, the file dialog, icons and
 // version information that no shipped program runs without a screen, and a host that records what
 // the program showed and answers from the test's script. A box, file dialog or idle modal loop the
@@ -25,7 +27,6 @@ struct Box {
     UINT type;
     int answer;
     bool windowEnabled; // the main window's state while the box was up
-
     bool operator==(const Box&) const = default;
 };
 void PrintTo(const Box& box, std::ostream* out);
@@ -38,46 +39,30 @@ struct ShownFileDialog {
     std::string initialDir;
 };
 
-struct Tool {
-    HWND window;
-    UINT_PTR id;
-    RECT rect;
-    std::string text;
-};
-
 // What the test desktop records and what a test sets up on it; all of it starts afresh at Reset.
 struct DesktopState {
-    static constexpr std::int64_t kClockStart = 1'000'000'000'000; // milliseconds, on a whole second
-
     std::vector<Box> boxes;
     std::vector<ShownFileDialog> fileDialogs;
-    std::vector<bool> cursor; // every change of the shown cursor: true while the wait cursor shows
-    std::vector<bool> awake;  // every request to keep the computer awake (true) or let it sleep
-    // Every PBM_SETRANGE's low and high words.
-    std::vector<LPARAM> progressRanges;
+    std::vector<bool> cursor;           // every change of the shown cursor: true while the wait cursor shows
+    std::vector<bool> awake;            // every request to keep the computer awake (true) or let it sleep
+    std::vector<LPARAM> progressRanges; // every PBM_SETRANGE's low and high words
 
-    // The clock, in milliseconds; a sleep moves it on by its length and takes `realSleepMs` of real
-    // time. A thousand readings move it a millisecond, so that a wait that polls still ends.
-    std::int64_t clock = kClockStart;
+    // The clock, in milliseconds, from a whole second; a sleep moves it on by its length and takes
+    // `realSleepMs` of real time. A thousand readings move it a millisecond: a polling wait ends.
+    std::int64_t clock = 1'000'000'000'000;
     int realSleepMs = 0;
     int sleeps = 0;
 
-    // The tooltip controls' tools, whether tips are on, the tip the last relayed hover showed.
-    std::map<HWND, std::vector<Tool>> tools;
+    std::map<HWND, std::vector<std::pair<HWND, std::string>>> tools; // of each tooltip control: window, tip
     bool tipsActive = false;
-    std::string shownTip;
+    std::string shownTip; // by the last relayed hover
 
     // The program's own file's version resource (its base name is "QamUpdate").
     bool versionPresent = true;
     std::string fileVersion = "1, 0, 0, 0";
     DWORD reportedVersionSize = 0; // 0: a plausible small size
     std::vector<std::string> versionFilesAsked;
-    struct DrawnIcon {
-        int x;
-        int y;
-        HICON icon;
-    };
-    std::vector<DrawnIcon> drawnIcons;
+    std::vector<POINT> drawnIcons;
 
     HWND runningDialog = nullptr; // the dialog the modal loop runs
     std::map<int, HWND> controls; // of the dialog run last, by id (0: the dialog)
@@ -100,9 +85,11 @@ protected:
 class TestDesktop final : public headless::Host, public DesktopState {
 public:
     // The one test desktop, installed as the headless desktop's host.
-    static TestDesktop& Instance();
-    // Forgets every window, record and script; the clock starts again at kClockStart.
-    void Reset();
+    static TestDesktop& Instance() {
+        static TestDesktop desktop;
+        return desktop;
+    }
+    void Reset(); // forgets every window, record and script
 
     // Boxes: answered from the script in order (a question of another text fails; a box with only
     // OK and another text is answered OK), else from a standing answer for its text, else IDOK
@@ -115,22 +102,16 @@ public:
     // The next file dialog's choice: a full path, or nothing for cancel.
     void ChooseFile(std::optional<std::string> path) { m_files.push_back(std::move(path)); }
 
-    // Every text set on a control of the dialog run last, and every progress bar position.
+    // Every text set on a control of the dialog run last (0: the dialog), every progress position.
     std::vector<std::string> Texts(int controlId) const;
     std::vector<int> Progress() const { return m_progress; }
 
     // The operator: steps that a modal loop runs, one each time it finds its queue empty.
     void Operate(std::function<void()> step) { m_steps.push_back(std::move(step)); }
-    // What the modal loop left when it ended; both must be none.
-    std::size_t StepsLeft() const { return m_steps.size(); }
-    std::size_t AnswersLeft() const { return m_answers.size(); }
-    void Click(HWND control);
-    void PressKey(HWND window, WPARAM key);
-    void CloseBox(HWND dialog);
-    void Hover(HWND control);
-
-    bool RunOperatorStep();
-    bool ShowFileDialog(fw::OpenFileName& dialog);
+    static void Click(HWND control) { Post(control, WM_LBUTTONUP, 0, 0); }
+    static void PressKey(HWND window, WPARAM key) { Post(window, WM_KEYDOWN, key, 0); }
+    static void CloseBox(HWND dialog) { Post(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+    static void Hover(HWND control) { Post(control, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2)); }
 
     // headless::Host
     int ShowBox(HWND owner, const char* text, const char* caption, UINT type) override;
@@ -142,7 +123,12 @@ public:
     void ShowWaitCursor(bool wait) override { cursor.push_back(wait); }
 
 private:
-    TestDesktop();
+    friend class ::CDialog; // its modal loop runs the steps
+    friend bool fw::backend::ShowOpenFileDialog(fw::OpenFileName& dialog);
+    TestDesktop() { headless::Desktop::Instance().SetHost(this); }
+    static void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        headless::Desktop::Instance().PostMessage(window, message, wParam, lParam);
+    }
 };
 
 } // namespace qam::test

@@ -4,10 +4,8 @@
 
 #include <vector>
 
-// The test builds' time-out seam (TestTimeouts.cpp stands in for link/PortTimeouts.cpp): every
-// time-out set the code asks for is recorded, and the port gets the asked values or, while a test
-// has asked for it, the read multiplier and each total constant scaled down, so that long waits
-// end quickly.
+// The test builds' time-out seam, in place of link/PortTimeouts.cpp: every set the code asks for is
+// recorded, and the port gets it scaled down while a test asks, so that long waits end quickly.
 namespace qam::test {
 
 // Every set asked for since the last ClearAskedTimeouts(), in order.
@@ -18,7 +16,6 @@ void ClearAskedTimeouts();
 // constants (at least 1 ms); 1/1 restores the asked values.
 void ScaleTimeoutConstants(int numerator, int denominator);
 
-// Scales for the lifetime of the object.
 class ScopedTimeoutScale {
 public:
     ScopedTimeoutScale(int numerator, int denominator) { ScaleTimeoutConstants(numerator, denominator); }

@@ -16,12 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Text(const fs::path& file) {
-    std::ostringstream text;
-    text << std::ifstream(file).rdbuf();
-    return text.str();
-}
-
 TEST(SettingsFile, TheUsersFile) {
     const std::string big(64 * 1024 - 26, '#'); // with the lines around it: 64 KiB
     const std::string mine = "# mine\nprefcom=2\nOther=x\n" + big + "\n";
@@ -81,7 +75,9 @@ TEST(SettingsFile, TheUsersFile) {
         }
         EXPECT_EQ(fs::is_symlink(conf), row.link || row.special == "/dev/zero");
         if (row.special.empty()) {
-            EXPECT_EQ(Text(file), row.after.empty() ? row.text : row.after);
+            std::ostringstream text;
+            text << std::ifstream(file).rdbuf();
+            EXPECT_EQ(text.str(), row.after.empty() ? row.text : row.after);
             EXPECT_EQ(fs::status(file).permissions(), fs::perms(row.fileMode));
         }
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "a temporary file left";

@@ -9,32 +9,23 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using namespace std::string_literals;
 
-void Word(Bytes& out, std::uint32_t value) {
-    out.resize(out.size() + 4);
-    qam::le::Write32(out, out.size() - 4, value);
-}
-
-Bytes Record(std::uint32_t tag, const Bytes& payload) {
-    Bytes out;
-    Word(out, tag);
-    Word(out, static_cast<std::uint32_t>(payload.size()));
+Bytes Record(std::uint32_t tag, const Bytes& payload, std::optional<std::uint32_t> control = {}) {
+    Bytes out(control ? 12 : 8);
+    qam::le::Write32(out, 0, tag);
+    qam::le::Write32(out, 4, static_cast<std::uint32_t>(payload.size()));
+    if (control) {
+        qam::le::Write32(out, 8, *control);
+    }
     out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
-
-Bytes Section(std::uint32_t tag, std::uint32_t control, const Bytes& data) {
-    Bytes out;
-    Word(out, tag);
-    Word(out, static_cast<std::uint32_t>(data.size()));
-    Word(out, control);
-    out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 
@@ -51,10 +42,8 @@ Bytes File(std::initializer_list<Bytes> records) {
 }
 
 const Bytes STOP = Record(qam::update::TAG_STOP, {});
-const Bytes HEAD = {0xA0, 0xA1, 0xA2, 0xA3, 1, 2, 3, 4, 5, 6, 7, 8}; // data offsets 0..11
 
-// What the reader told its sink, one line an event: a record's tag and name, a section's tag and
-// the bytes it sends.
+// What the reader told its sink: a record's tag and name, a section's bytes sent.
 struct Recorder : CUpdateFileSink {
     void OnRecord(const qam::update::RecordFrame& frame, std::string_view name) override {
         lines.push_back(qam::update::TagName(frame.tag) + " '" + std::string(name) + "'");
@@ -75,30 +64,21 @@ ResultCode Read(const Bytes& file, Recorder& recorder) {
 }
 
 TEST(UpdateFile, RecordsNamesAndWhatEachSectionSends) {
-    Bytes versionWithZero = Text("KESTRAN UpdateFile Vers 2.00");
-    versionWithZero.push_back(0);
-    Bytes named = Text("fp");
-    named.push_back(0);
-    named.push_back('x');
     Recorder recorder;
     const Bytes file =
-        File({Record(qam::update::TAG_VERS, versionWithZero),
-              Section(qam::update::TAG_BDAT, 0, Text("head....ABCDdata")), // before any name
-              Record(qam::update::TAG_BFN, named), Section(qam::update::TAG_BDAT, 0, Text("hdr.B")),
+        File({Record(qam::update::TAG_VERS, Text("KESTRAN UpdateFile Vers 2.00\0"s)),
+              Record(qam::update::TAG_BDAT, Text("head....ABCDdata"), 0), // before any name
+              Record(qam::update::TAG_BFN, Text("fp\0x"s)), Record(qam::update::TAG_BDAT, Text("hdr.B"), 0),
               Record(qam::update::TAG_DFN, Text("app.dmp")),
-              Section(qam::update::TAG_DPRG, 0x0F0F, Text("12345678901234")), // other kinds' bits
-              Section(qam::update::TAG_DDAT, 0x0F0000, Text("abcd")), STOP, Text("never read")});
+              Record(qam::update::TAG_DPRG, Text("12345678901234"), 0x0F0F), // other kinds' bits
+              Record(qam::update::TAG_DDAT, Text("abcd"), 0x0F0000),
+              Record(qam::update::TAG_DPRG, Bytes(0x40000, '7'), 0), // the whole buffer
+              STOP, Text("never read")});
     EXPECT_EQ(Read(file, recorder), RESULT_OK);
-    EXPECT_EQ(recorder.lines,
-              (std::vector<std::string>{"VERS ''", "BDAT ''", "sent ....ABCDdata", "BFN  ''", "BDAT 'fp'",
-                                        "sent B", "DFN  ''", "DPRG 'app.dmp'", "sent 5678901234",
-                                        "DDAT 'app.dmp'", "sent ", "STOP ''"}));
-}
-
-TEST(UpdateFile, ASectionOfTheWholeBufferIsSent) {
-    Recorder recorder;
-    EXPECT_EQ(Read(File({Section(qam::update::TAG_DPRG, 0, Bytes(0x40000, 7)), STOP}), recorder), RESULT_OK);
-    EXPECT_EQ(recorder.sent.at(0).size(), 0x40000u - 4);
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{
+                                  "VERS ''", "BDAT ''", "sent ....ABCDdata", "BFN  ''", "BDAT 'fp'", "sent B",
+                                  "DFN  ''", "DPRG 'app.dmp'", "sent 5678901234", "DDAT 'app.dmp'", "sent ",
+                                  "DPRG 'app.dmp'", "sent " + std::string(0x40000 - 4, '7'), "STOP ''"}));
 }
 
 // Each date gives its own key; only bytes from data offset 12 on change. The dates are the
@@ -109,13 +89,12 @@ TEST(UpdateFile, ScrambledBodiesUseTheLatestDate) {
     for (const std::size_t i : {0u, 1u, 2u, 3u}) {
         dateB[i] ^= std::array<std::uint8_t, 4>{0x08, 0x10, 0xF8, 0xFF}[i];
     }
-    Bytes stored = HEAD;
-    stored.push_back(0x42);
-    stored.push_back(0x50);
+    const Bytes stored = {0xA0, 0xA1, 0xA2, 0xA3, 1, 2,    3,
+                          4,    5,    6,    7,    8, 0x42, 0x50}; // 12 bytes never changed
     Recorder recorder;
     const Bytes file =
-        File({Record(qam::update::TAG_DATE, dateA), Section(qam::update::TAG_BDAT, 0x1, stored),
-              Record(qam::update::TAG_DATE, dateB), Section(qam::update::TAG_DPRG, 0x10000, stored), STOP});
+        File({Record(qam::update::TAG_DATE, dateA), Record(qam::update::TAG_BDAT, stored, 0x1),
+              Record(qam::update::TAG_DATE, dateB), Record(qam::update::TAG_DPRG, stored, 0x10000), STOP});
     ASSERT_EQ(Read(file, recorder), RESULT_OK);
     // 'B' and key 0: s XOR 0x42. 'P': 0x42 gives t 0x12, key byte 2; 0x50 gives t 0, key byte 0.
     EXPECT_EQ(recorder.sent.at(0), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0x00, 0x12}));
