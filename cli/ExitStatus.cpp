@@ -19,6 +19,9 @@ int ExitStatusOf(ResultCode code, bool written) {
     if (code == RESULT_OK) {
         return STATUS_SUCCESS;
     }
+    if (code == RESULT_NOT_STARTED) {
+        return STATUS_NOT_STARTED;
+    }
     if (written) {
         return STATUS_UNKNOWN_STATE;
     }

@@ -98,7 +98,8 @@ Outcome CUnit::OutcomeOf(ResultCode code, bool written) const {
     return outcome;
 }
 
-Outcome CUnit::Update(const UpdateImage& image, const SettingsChoice& settings) {
+Outcome CUnit::Update(const UpdateImage& image, const SettingsChoice& settings,
+                      std::function<ResultCode()> beforeClear) {
     if (settings.from != nullptr) {
         if (auto refused = OtherTuner(*settings.from)) {
             return *refused;
@@ -117,7 +118,7 @@ Outcome CUnit::Update(const UpdateImage& image, const SettingsChoice& settings) 
     m_search.foundPort = -1;
     const ResultCode code = update::RunUpdate(
         update::UpdateContext{m_link, m_proxy, m_search, m_host.Dialog(), image.name, settings.keep ? 1 : 0,
-                              std::span(image.bytes), port, settings.from, &backup});
+                              std::span(image.bytes), port, settings.from, &backup, std::move(beforeClear)});
     Outcome outcome = OutcomeOf(code, m_host.ReachedClear());
     outcome.restored = code == RESULT_OK && m_host.ReachedRestore();
     outcome.resetSent = m_host.ReachedReset();

@@ -9,6 +9,7 @@
 #include "module/SavedSettings.h"
 #include "update/UpdateSequence.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -53,7 +54,9 @@ public:
     // Quiet: its status texts are not told.
     std::optional<ModuleIdentity> Search(bool quiet = false);
     // The whole update on the module the last search found; its questions answered as settings says.
-    Outcome Update(const UpdateImage& image, const SettingsChoice& settings);
+    // `beforeClear` as the update's: a code other than RESULT_OK stops it before anything is written.
+    Outcome Update(const UpdateImage& image, const SettingsChoice& settings,
+                   std::function<ResultCode()> beforeClear = {});
     // Both channels' settings read as the update reads them, into saved (UnitBackup.cpp).
     Outcome Backup(qam::module::SavedSettings& saved);
     // The module's settings saved, erased ("CPRM") and replaced by saved's, written as the update's

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 namespace qam::cli {
@@ -116,10 +117,15 @@ Outcome EndWithoutWriting(ResultCode code, const char* text, int exitStatus) {
 Outcome RunUnit(CUnit& unit, const UnitJob& job, const std::optional<ModuleIdentity>& before,
                 const std::string& start, Clock::time_point started) {
     Outcome outcome = unit.NotFound();
-    if (before && job.station && console::InputEnded()) {
-        outcome = EndWithoutWriting(RESULT_NOT_STARTED, TEXT_NOT_STARTED, STATUS_NOT_STARTED);
+    if (before && job.image != nullptr) {
+        // A station's unit asks last before "CPRM": once its input ended it writes nothing.
+        const auto stop = [] { return console::InputEnded() ? RESULT_NOT_STARTED : RESULT_OK; };
+        outcome = unit.Update(*job.image, job.settings, job.station ? stop : std::function<ResultCode()>());
+        if (outcome.code == RESULT_NOT_STARTED) {
+            outcome.text = TEXT_NOT_STARTED;
+        }
     } else if (before) {
-        outcome = job.image != nullptr ? unit.Update(*job.image, job.settings) : unit.Defaults(job.reset);
+        outcome = unit.Defaults(job.reset);
     }
     return Finish(unit, job, std::move(outcome), before, start, started);
 }

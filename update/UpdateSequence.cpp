@@ -106,8 +106,9 @@ void WaitForRestart() {
     }
 }
 
-// The steps after the file-type test; the result of the run.
-ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& saved) {
+// The steps after the file-type test; the result of the run. `stopped`: ended by the context's
+// beforeClear, whose caller reports it.
+ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& saved, bool& stopped) {
     CComDevice& link = context.link;
     CModuleProxy& proxy = context.proxy;
     SearchState& search = context.search;
@@ -155,6 +156,13 @@ ResultCode RunSteps(const UpdateContext& context, ReplyArea& reply, SavedRun& sa
     }
     if (report != nullptr) {
         report->used = saved.carried;
+    }
+
+    if (context.beforeClear) {
+        if (const ResultCode stop = context.beforeClear(); stop != RESULT_OK) {
+            stopped = true;
+            return stop;
+        }
     }
 
     const TunerType oldTunerType = search.tunerType;
@@ -250,8 +258,10 @@ ResultCode RunUpdate(const UpdateContext& context) {
 
     ReplyArea reply{};
     SavedRun saved;
+    bool stopped = false;
     const ResultCode result = GuardedResult([&] {
-        return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply, saved) : ERR_FILE_TYPE;
+        return HasUpdateFileType(context.updateFilePath) ? RunSteps(context, reply, saved, stopped)
+                                                         : ERR_FILE_TYPE;
     });
 
     std::string detail;
@@ -268,7 +278,9 @@ ResultCode RunUpdate(const UpdateContext& context) {
     }
 
     context.dialog.EnableWindow(TRUE);
-    ReportError(context.dialog, result, reply, detail.empty() ? nullptr : detail.c_str());
+    if (!stopped) {
+        ReportError(context.dialog, result, reply, detail.empty() ? nullptr : detail.c_str());
+    }
     context.dialog.SetDlgItemText(IDC_STATUS_LOWER,
                                   result == RESULT_OK ? TEXT_UPDATE_SUCCESSFUL : TEXT_UPDATE_FAILED);
     context.link.Close();

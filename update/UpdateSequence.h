@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,6 +50,10 @@ struct UpdateContext {
     // A backup to use instead of reading the module (qamtool's --settings-from).
     const qam::module::SavedSettings* settingsFrom = nullptr;
     BackupReport* backupReport = nullptr;
+    // Asked once the settings are in hand, before they are saved and "CPRM" is sent: a code other
+    // than RESULT_OK ends the run there with it, nothing written and no error box (qamtool's
+    // station interrupt, which reports it itself).
+    std::function<ResultCode()> beforeClear = {};
 };
 
 // The question before the read when a backup is pending for the port: %s the time the settings
