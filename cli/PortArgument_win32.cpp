@@ -2,6 +2,8 @@
 
 namespace qam::cli {
 
+// A COM name no listing shows is left to the search (4), not refused: a port mapped after the
+// system's start (Wine's dosdevices links) opens though neither SERIALCOMM nor QueryDosDevice has it.
 std::optional<PortArgument> ParsePort(std::string_view text) {
     return ParseComPort(text);
 }
