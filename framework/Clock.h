@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace fw {
@@ -12,11 +13,12 @@ std::int64_t CurrentTimeSeconds();
 // never ends before the second it waits for.
 std::int64_t SystemClockMilliseconds();
 
-// How long to sleep, from `nowMilliseconds` on the same clock, until just past its next whole
-// second: a millisecond beyond the boundary, so that a wait never ends just before it.
-constexpr int MillisecondsToNextSecond(std::int64_t nowMilliseconds) {
-    const std::int64_t intoSecond = ((nowMilliseconds % 1000) + 1000) % 1000;
-    return static_cast<int>(1000 - intoSecond + 1);
+// How long to sleep, from `nowMilliseconds`, until just past the end of `countedSecond`, both of the
+// same clock: a millisecond beyond the boundary, so that a wait never ends just before it; none
+// when the clock has passed it already (a message dispatched in between), so no second is skipped.
+constexpr int MillisecondsToNextSecond(std::int64_t countedSecond, std::int64_t nowMilliseconds) {
+    const std::int64_t left = (countedSecond + 1) * 1000 + 1 - nowMilliseconds;
+    return static_cast<int>(std::max<std::int64_t>(left, 0));
 }
 
 } // namespace fw

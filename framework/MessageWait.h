@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace fw {
 
 // Takes at most one waiting message of the thread (any window, any message) and dispatches it
@@ -7,8 +9,8 @@ namespace fw {
 bool DispatchOneWaitingMessage();
 
 // Blocks until a message waits in the thread's queue (one already seen but not yet taken counts
-// too) or the clock's next whole second is due, whichever comes first. A wait that counts whole
-// seconds thus serves the window without burning the processor.
-void WaitForMessageOrNextSecond();
+// too) or the clock's second after `countedSecond` is due, whichever comes first. A wait that counts
+// whole seconds thus serves the window without burning the processor.
+void WaitForMessageOrNextSecond(std::int64_t countedSecond);
 
 } // namespace fw

@@ -96,13 +96,14 @@ bool UseSavedBackup(const CWnd& dialog, const qam::module::StoredBackup& pending
 void WaitForRestart() {
     const std::int64_t start = fw::CurrentTimeSeconds();
     for (;;) {
-        const std::int64_t difference = fw::CurrentTimeSeconds() - start;
+        const std::int64_t now = fw::CurrentTimeSeconds();
+        const std::int64_t difference = now - start;
         fw::DispatchOneWaitingMessage();
         fw::RestoreWaitCursor();
         if (difference >= RESTART_SECONDS) {
             return;
         }
-        fw::WaitForMessageOrNextSecond();
+        fw::WaitForMessageOrNextSecond(now);
     }
 }
 

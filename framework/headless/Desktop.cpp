@@ -226,11 +226,11 @@ std::int64_t CurrentTimeSeconds() {
     return headless::Desktop::Instance().GetHost().NowMilliseconds() / 1000;
 }
 
-void WaitForMessageOrNextSecond() {
+void WaitForMessageOrNextSecond(std::int64_t countedSecond) {
     headless::Desktop& desktop = headless::Desktop::Instance();
     if (!desktop.HasPosted()) {
         headless::Host& host = desktop.GetHost();
-        host.Sleep(MillisecondsToNextSecond(host.NowMilliseconds()));
+        host.Sleep(MillisecondsToNextSecond(countedSecond, host.NowMilliseconds()));
     }
 }
 

@@ -6,7 +6,7 @@
 
 namespace fw {
 
-void WaitForMessageOrNextSecond() {
+void WaitForMessageOrNextSecond(std::int64_t countedSecond) {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (dispatcher == nullptr) {
         return;
@@ -16,7 +16,7 @@ void WaitForMessageOrNextSecond() {
     QTimer second;
     second.setSingleShot(true);
     second.setTimerType(Qt::PreciseTimer);
-    second.start(MillisecondsToNextSecond(SystemClockMilliseconds()));
+    second.start(MillisecondsToNextSecond(countedSecond, SystemClockMilliseconds()));
     dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
 }
 

@@ -5,8 +5,8 @@
 
 namespace fw {
 
-void WaitForMessageOrNextSecond() {
-    const auto left = static_cast<DWORD>(MillisecondsToNextSecond(SystemClockMilliseconds()));
+void WaitForMessageOrNextSecond(std::int64_t countedSecond) {
+    const auto left = static_cast<DWORD>(MillisecondsToNextSecond(countedSecond, SystemClockMilliseconds()));
     // MWMO_INPUTAVAILABLE: a message seen by an earlier peek but left in the queue wakes it too.
     ::MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }

@@ -159,7 +159,7 @@ bool SearchDone() {
 
 // The first start's window, then the factory defaults: the question answered No keeps the module
 // as it is, Yes resets it.
-TEST_F(QtWindow, FirstStart_LayoutTextsStatesTipsAndTabOrder_FactoryDefaultsNoThenYes_EscapeCloses) {
+TEST_F(QtWindow, FirstStart_LayoutTextsStatesTipsFocusAndTabOrder_FactoryDefaultsNoThenYes_EscapeCloses) {
     const auto answer = [](QMessageBox::StandardButton button) {
         Answer("Start New Firmware", "Do You Want To Reset The Modul ?", QMessageBox::NoIcon,
                QMessageBox::Yes | QMessageBox::No, button);
@@ -182,21 +182,24 @@ TEST_F(QtWindow, FirstStart_LayoutTextsStatesTipsAndTabOrder_FactoryDefaultsNoTh
         EXPECT_TRUE(Text(1002).startsWith("Device on COM 3\n")) << Text(1002).toStdString();
         EXPECT_FALSE(Control<QProgressBar>(1004)->isTextVisible());
 
-        // The focus starts on the first enabled tab stop; Tab follows the template's order. The
-        // offscreen platform has no window manager to activate the window: the operator does.
+        // The first enabled tab stop has the focus before the operator activates the window (no window
+        // manager here); Tab follows the template; Enter presses the focused button, not the default.
+        EXPECT_EQ(window->focusWidget(), Control(2));
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        EXPECT_EQ(window->focusWidget(), Control(2));
-        for (int id : {1003, 1006, 2}) {
+        for (int id : {1003, 1006, 2, 1003}) {
             QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
             EXPECT_EQ(window->focusWidget(), Control(id)) << id;
         }
-        // The button stays hidden; what it runs is the same with a click from here.
-        Control<QPushButton>(1001)->click();
+        QTest::keyClick(window->focusWidget(), Qt::Key_Return);
     });
+    When(Modal<QFileDialog>, [] { Modal<QFileDialog>()->reject(); });
+    // After a command the focus is back where it was. The hidden button runs the same from a click.
+    When([] { return Idle("ready"); }, [] { Control<QPushButton>(1001)->click(); });
     When(Modal<QMessageBox>, [answer] { answer(QMessageBox::No); });
     When([] { return Idle("All Settings Set To Default!"); },
          [&] {
+             EXPECT_EQ(MainWindow()->focusWidget(), Control(1003));
              EXPECT_EQ(m_module->State().settingsClears, 1);
              EXPECT_EQ(m_module->State().resets, 0);
              Control<QPushButton>(1001)->click();
