@@ -43,6 +43,7 @@ check "its result" grep -q "\"port\":\"COM$com\",\"type\":\"result\",\"code\":\"
 
 restart
 expect "a port twice" "$(tool station fw.qam --ports "$com,$com")" 2
+expect "a COM number with no device" "$(tool station fw.qam --ports "$com,9")" 2
 expect "a missing file" "$(tool update none.qam --port "$com")" 3
 expect "nothing sent" "$(control $'TRACE\n' | grep -c ' > ')" 0
 report
