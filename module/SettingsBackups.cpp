@@ -33,7 +33,7 @@ std::vector<fs::path> BackupFiles(const fs::path& folder) {
 }
 
 // "20261209-031415-COM3.qamsettings": the time in UTC and the port, with anything but letters
-// and digits in it made '_'; "-2", "-3", ... after it when that name is taken here or in the history.
+// and digits in it made '_'; "_2", "_3", ... after it when that name is taken here or in the history.
 fs::path BackupFile(const fs::path& folder, const SavedSettings& settings) {
     const std::time_t time = static_cast<std::time_t>(settings.time);
     char stamp[32] = "";
