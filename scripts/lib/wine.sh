@@ -20,10 +20,11 @@ QAM_WINE_PREFIX_DIR=""
 QAM_WINE_SERVER_STARTED=0
 QAM_WINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
-# The environment every Wine process of the run shares.
+# The environment every Wine process of the run shares; QAM_WINEDEBUG names Wine debug channels
+# (e.g. +tooltips) when a run must be looked into.
 qam_wine_env() {
     export WINEPREFIX="$1"
-    export WINEDEBUG=-all
+    export WINEDEBUG=${QAM_WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEARCH=win64
 }
