@@ -98,6 +98,10 @@ decltype(&::SetCommTimeouts) __imp_SetCommTimeouts = LogSetCommTimeouts;
 
 namespace {
 
+const std::string MODULE_LINE =
+    "SetCommState length 28 baud 115200 binary 1 parity 1 2 size 8 stop 0 cts 0 dsr 0 "
+    "dtr 0 rts 0 out 0 in 0 null 0 xon 32768 xoff 8192 11 13; kept 1 1A 7E; cleared 0 0";
+
 // The module's line (115200 8E1, no flow control), then parity 2 (even, not checked) with XON/XOFF;
 // the device read and written, exclusive, existing, overlapped; the receive-character event; all
 // four purges; each time-out in its own member. And no handle left behind by repeated opens.
@@ -111,19 +115,14 @@ TEST(Win32, OpenAsksTheSystemForTheModulesLineAndLeavesNoHandles) {
     link.Close();
     const std::string open = "CreateFileA \\\\.\\COM" + std::to_string(sim->Port()) +
                              " access C0000000 share 0 disposition 3 flags 40000000";
-    const std::string kept = "xon 32768 xoff 8192 11 13; kept 1 1A 7E; cleared 0 0";
-    EXPECT_EQ(asked,
-              (std::vector<std::string>{
-                  open, "SetupComm 65536 4096",
-                  "SetCommState length 28 baud 115200 binary 1 parity 1 2 size 8 stop 0 cts 0 dsr 0 dtr 0 "
-                  "rts 0 out 0 in 0 null 0 " +
-                      kept,
-                  "SetCommMask 1", "PurgeComm F", "SetCommTimeouts 100 50 5000 50 500",
-                  "SetCommTimeouts 1 2 3 4 5", open, "SetupComm 65536 4096",
-                  "SetCommState length 28 baud 9600 binary 1 parity 0 2 size 8 stop 0 cts 0 dsr 0 dtr 0 "
-                  "rts 0 out 1 in 1 null 0 " +
-                      kept,
-                  "SetCommMask 1", "PurgeComm F", "SetCommTimeouts 100 50 5000 50 500"}));
+    EXPECT_EQ(
+        asked,
+        (std::vector<std::string>{
+            open, "SetupComm 65536 4096", MODULE_LINE, "SetCommMask 1", "PurgeComm F",
+            "SetCommTimeouts 100 50 5000 50 500", "SetCommTimeouts 1 2 3 4 5", open, "SetupComm 65536 4096",
+            "SetCommState length 28 baud 9600 binary 1 parity 0 2 size 8 stop 0 cts 0 dsr 0 dtr 0 "
+            "rts 0 out 1 in 1 null 0 xon 32768 xoff 8192 11 13; kept 1 1A 7E; cleared 0 0",
+            "SetCommMask 1", "PurgeComm F", "SetCommTimeouts 100 50 5000 50 500"}));
     EXPECT_EQ(qam::link::win32::DeviceName(-2147483647 - 1), "\\\\.\\COM-2147483648");
 
     // The 16th free handle slot (the lowest free ones may be holes below what was left behind).
@@ -159,7 +158,7 @@ TEST(Win32, TheProgramsManifest) {
     }
 }
 
-TEST_F(WindowTest, RegistryValuesOfTheWrongTypeOrSizeAreDefaults) {
+TEST_F(WindowTest, RegistryValuesOfTheWrongTypeOrSizeAreDefaults_TheSearchSetsTheModulesLine) {
     const char* key = "System\\CurrentControlSet\\Services\\Orvane\\NUV2";
     const std::uint64_t wide = 3;
     const std::string longest(261, 'd');
@@ -167,12 +166,18 @@ TEST_F(WindowTest, RegistryValuesOfTheWrongTypeOrSizeAreDefaults) {
     ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "PrefCOM", REG_BINARY, &wide, sizeof wide);
     ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "LastNUVDir", REG_SZ, longest.c_str(), 261);
     ScopedTimeoutScale fast(1, 40); // the silent COM1 first
+    asked.clear();
     CUpdaterDialog dialog;
     Run(dialog, {[&] {
             EXPECT_EQ(dialog.m_search.portCount, 32);
             EXPECT_EQ(Desk().Texts(IDC_STATUS_UPPER).at(1), "searching Device on COM 1...");
             EXPECT_EQ(std::string(dialog.m_lastDirectory.data()), "");
         }});
+    // Every port the search opened was set to the module's line.
+    const auto lines = std::ranges::count_if(
+        asked, [](const std::string& line) { return line.starts_with("SetCommState"); });
+    EXPECT_EQ(std::ranges::count(asked, MODULE_LINE), lines);
+    EXPECT_GE(lines, 2) << "the silent COM1 and the module's COM3";
     ProofTally().Record("registry-values", !HasFailure());
 }
 
