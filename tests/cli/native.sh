@@ -15,7 +15,9 @@ module() {
         --trace-file "$work/$name.trace" >"$work/$name.log" 2>&1 &
     pids+=($!)
     eval "pid_$name=$!"
-    for _ in $(seq 100); do [ -L "$port" ] && return; sleep 0.05; done
+    # A loaded machine can take seconds to start it; a module that never came fails the case.
+    for _ in $(seq 600); do [ -L "$port" ] && return; sleep 0.05; done
+    check "module $name started" false
 }
 
 # ended NAME: ends the module (which writes its state and trace) by its id.
