@@ -152,38 +152,42 @@ station)
 auto)
     # The production line: a unit whose reset answers all 16 bytes and one that restarts slower than
     # the update's own search are each written once, however long they stay silent afterwards. On a
-    # third port, one after another: a unit that refuses its settings (not written), one of the same
-    # identification (written), and one that answers as that one did after its update (already done).
+    # station of its own, one after another, all answering as the new firmware does: a unit whose
+    # settings are refused after its restart, one more (written: a failed unit makes no other done), and
+    # one that answers as that one did after its update (already done); the station ends with the worst.
     module whole 'resetReply "NUVs-sixteen-byt"' 'restartMs 3000'
     module slow 'restartMs 23000'
     mkdir -p "$work/swap"
-    $guard "$qamtool" station "$work/fw.qam" --ports "$work/whole/com1,$work/slow/com1,$work/swap/com1" --auto \
-        --interval 1 --record "$work/r.csv" --json >"$work/out" 2>&1 &
-    station=$!
-    pids+=("$station")
-    # seen COUNT TEXT: waits until the output holds TEXT COUNT times.
-    seen() { for _ in $(seq 600); do [ "$(grep -c -- "$2" "$work/out")" -ge "$1" ] && return; sleep 0.1; done; }
-    swap=\"port\":\"$work/swap/com1\",\"type\"
+    stations=()
+    for ports in "$work/whole/com1,$work/slow/com1>out" "$work/swap/com1>swap.out"; do
+        $guard "$qamtool" station "$work/fw.qam" --ports "${ports%>*}" --auto --interval 1 --record "$work/r.csv" \
+            --json >"$work/${ports#*>}" 2>&1 &
+        stations+=($!) pids+=($!)
+    done
+    # seen COUNT TEXT [FILE]: waits until the output holds TEXT COUNT times.
+    seen() { for _ in $(seq 600); do [ "$(grep -c -- "$2" "${3:-$work/out}")" -ge "$1" ] && return; sleep 0.1; done; }
     sleep 2
     # Each taken away: the port must be seen empty for the interval before it takes the next.
-    at=swap module first 'fault kind=RefuseBlock command="RSTA"'
-    seen 1 "$swap:\"result\"" && ended first && seen 1 "$swap:\"note\",\"text\":\"the port is empty"
-    at=swap module second
-    seen 2 "$swap:\"result\"" && ended second && seen 2 "$swap:\"note\",\"text\":\"the port is empty"
+    at=swap module first 'fault kind=RefuseBlock command="WBLS"' 'identification.dsp "NUV 1.17 A01"'
+    seen 1 '"result"' "$work/swap.out" && ended first && seen 1 'the port is empty' "$work/swap.out"
+    at=swap module second 'identification.dsp "NUV 1.17 A01"'
+    seen 2 '"result"' "$work/swap.out" && ended second && seen 2 'the port is empty' "$work/swap.out"
     at=swap module third 'identification.dsp "NUV 1.17 A01"'
-    seen 3 "$swap:\"result\""
+    seen 3 '"result"' "$work/swap.out"
     seen 2 'answers again after its restart'
-    kill -INT "$station"
-    wait "$station"
+    kill -INT "${stations[@]}"
+    wait "${stations[0]}"
     expect "station after the interrupt: the slow unit's failure" "$?" 6
+    wait "${stations[1]}"
+    expect "the swapped units' station: the first unit's failure" "$?" 6
     check "the interrupt told" grep -q '"type":"note","text":"interrupt: no new units' "$work/out"
     for name in whole slow third; do ended "$name"; done
-    for name in whole slow second; do
+    for name in whole slow first second; do
         expect "$name: written once" "$(state "$name" 'settingsClears 1')$(state "$name" 'resets 1')" 11
     done
-    expect "first and third: not written" "$(state first 'settingsClears 0')$(state third 'settingsClears 0')" 11
+    expect "third: not written" "$(state third 'settingsClears 0')" 1
     expect "swap: its record lines" "$(grep "$work/swap/com1," "$work/r.csv" | cut -d, -f14,15 | tr '\n' ';')" \
-        "0x81000005,Unknown Error;0x00000000,Update Successful;0x00000000,already done;"
+        "0x81000003,Invalid Response [ NUVs ];0x00000000,Update Successful;0x00000000,already done;"
     expect "record lines" "$(grep -c '^20' "$work/r.csv")" 5
     ;;
 interrupt)
@@ -203,17 +207,17 @@ interrupt)
 record-lost)
     # Every flush to disk fails: the line is cut back out of the record (begun by a spreadsheet:
     # LF line ends) and goes whole to standard error; the result says the process's status.
-    module m
+    module m 'identification.dsp "NUV 1.16,A01"'
     header=start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,tuner_after,firmware_after,file,size,sha256,code,result,settings_restored,seconds
     printf '%s\n' "$header" >"$work/r.csv"
-    cp "$work/fw.qam" "$work/fw\\1.qam"
-    LD_PRELOAD=$failing_fsync ASAN_OPTIONS=verify_asan_link_order=0 $guard "$qamtool" update "$work/fw\\1.qam" \
+    cp "$work/fw.qam" "$work/fw\\1 \"a,b\".qam"
+    LD_PRELOAD=$failing_fsync ASAN_OPTIONS=verify_asan_link_order=0 $guard "$qamtool" update "$work/fw\\1 \"a,b\".qam" \
         --port "$work/m/com1" --record "$work/r.csv" --json >"$work/out" 2>"$work/err"
     expect "record lost" "$?" 3
     expect "its result" "$(result "$work/out" exit)" '"exit":3 '
     expect "the record as it was" "$(cat "$work/r.csv")" "$header"
     check "the line on standard error" grep -q "cannot flush it to disk: .*; the unit's line:" "$work/err"
-    check "the file's name as it is" grep -q "^20.*,$work/fw\\\\1.qam,[0-9]*,[0-9a-f]*,0x00000000,Update Successful,1," "$work/err"
+    check "texts as they are, quoted" grep -q "^20[^,]*,$work/m/com1,\"NUV 1.16,A\",.*,\"$work/fw\\\\1 \"\"a,b\"\".qam\",[0-9]*,[0-9a-f]*,0x00000000,Update Successful,1," "$work/err"
     ended m
     ;;
 saved)

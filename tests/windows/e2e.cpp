@@ -226,18 +226,18 @@ TEST(EndToEnd, FirstStartWindowAsTemplated_UpdateKeepsWindowDisabled_DefaultsAnd
                                        {1003, "select firmware file for update"},
                                        {1000, "download selected firmware"},
                                        {1072, "apply current settings to new firmware"}}));
-    // The tooltip has no hook of its own: it shows only if the program's loop relays the mouse.
+    // The tooltip has no hook of its own: it shows only if the program's loop relays the mouse. It
+    // gives another process its text only when asked by message.
     RECT button{};
     ::GetWindowRect(::GetDlgItem(window, IDC_SELECT_FILE), &button);
     ::SetCursorPos(button.left + 10, button.top + 10);
     ::PostMessageA(::GetDlgItem(window, IDC_SELECT_FILE), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
     const HWND tip = Find(first, nullptr, "tooltips_class32");
-    // Another process's tooltip gives its text only when asked by message.
-    const auto tipText = [](HWND w, LPSTR text, int size) {
-        return static_cast<int>(::SendMessageA(w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(text)));
-    };
-    EXPECT_TRUE(WaitFor(
-        [&] { return ::IsWindowVisible(tip) && Text(tip, tipText) == "select firmware file for update"; }));
+    std::array<char, 64> shown{};
+    EXPECT_TRUE(WaitFor([&] {
+        ::SendMessageA(tip, WM_GETTEXT, shown.size(), reinterpret_cast<LPARAM>(shown.data()));
+        return ::IsWindowVisible(tip) && std::string(shown.data()) == "select firmware file for update";
+    }));
 
     // The whole update, with a close request in the middle of the flash write.
     Choose(first, window, path);
