@@ -279,12 +279,14 @@ TEST(Rules, SectionTransform) {
 }
 
 TEST(Rules, PosixLineSettings) {
-    const termios current{};
+    termios current{}; // a line as cooked as it gets: every flag set, so that each one cleared is seen
+    current.c_iflag = current.c_oflag = current.c_cflag = current.c_lflag = ~tcflag_t{0};
     const termios even = qam::link::posix::LineSettings(current, B115200, 1, 0);
     EXPECT_EQ(even.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | HUPCL | CRTSCTS | CLOCAL | CREAD),
               tcflag_t{CS8 | PARENB | CLOCAL | CREAD});
-    EXPECT_EQ(even.c_iflag & (INPCK | IXON | IXOFF | ICRNL | ISTRIP), tcflag_t{INPCK});
-    EXPECT_EQ(even.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{0});
+    EXPECT_EQ(even.c_iflag & (INPCK | IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK),
+              tcflag_t{INPCK});
+    EXPECT_EQ((even.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) | (even.c_oflag & OPOST), tcflag_t{0});
     EXPECT_EQ(std::pair(even.c_cc[VMIN], even.c_cc[VTIME]), std::pair(cc_t{1}, cc_t{0}));
     EXPECT_EQ(cfgetospeed(&even), speed_t{B115200});
     const termios none = qam::link::posix::LineSettings(current, B9600, 0, 1);
