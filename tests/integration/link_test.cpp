@@ -102,9 +102,14 @@ TEST_F(LinkTest, ReadsEndOnTheirTimeOutsAndALostLineIsNoSpin) {
     scenario.faults = {FaultOn(sim::FaultKind::ShortReply, "VDSP"), FaultOn(sim::FaultKind::HangUp, "VPLD")};
     scenario.faults[0].bytes = 4;
     scenario.faults[1].bytes = 3;
+    scenario.paced = true;
     Start(scenario, false);
-    std::array<char, 16> reply{};
+    std::array<char, 1024> reply{};
     using Clock = std::chrono::steady_clock;
+    // 1,024 bytes at the line rate take 98 ms: the interval counts from the last byte that came.
+    ASSERT_EQ(m_link.SetTimeouts(50, 0, 5000, 50, 500), 1);
+    EXPECT_EQ(m_link.Write("RFLT", 4), 4);
+    EXPECT_EQ(m_link.Read(reply.data(), 1024), 1024);
     ASSERT_EQ(m_link.SetTimeouts(100, 50, 300, 50, 500), 1);
     // Silence: the whole total, 50 ms a byte and the constant; 4 of 12: the interval after the last.
     auto start = Clock::now();

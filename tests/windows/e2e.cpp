@@ -226,8 +226,7 @@ TEST(EndToEnd, FirstStartWindowAsTemplated_UpdateKeepsWindowDisabled_DefaultsAnd
                                        {1003, "select firmware file for update"},
                                        {1000, "download selected firmware"},
                                        {1072, "apply current settings to new firmware"}}));
-    // The tooltip has no hook of its own: it shows only if the program's loop relays the mouse. It
-    // gives another process its text only when asked by message.
+    // The tip shows only if the program's loop relays the mouse; it gives its text by message alone.
     RECT button{};
     ::GetWindowRect(::GetDlgItem(window, IDC_SELECT_FILE), &button);
     ::SetCursorPos(button.left + 10, button.top + 10);
