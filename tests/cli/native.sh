@@ -221,12 +221,8 @@ record-lost)
     ended m
     ;;
 saved)
-    # A download refused after "CPRM", then the retry with --use-saved-settings: it reads nothing
-    # and writes what a successful update of the module as it was writes.
-    module ref "${tuner5[@]}"
-    $guard "$qamtool" update "$work/fw.qam" --port "$work/ref/com1" >/dev/null 2>&1
-    expect "the reference update" "$?" 0
-    ended ref
+    # A download refused after "CPRM"; another port's update, offered no backup of that unit; then the
+    # retry with --use-saved-settings: it reads nothing and writes what a successful update writes.
     module m "${tuner5[@]}" 'fault kind=RefuseBlock command="UAPP" occurrence=1'
     printf '%s\r\n' "start,port,dsp_before,pld_before,tuner_before,firmware_before,dsp_after,pld_after,\
 tuner_after,firmware_after,file,size,sha256,code,result,settings_restored,seconds" >"$work/old.csv"
@@ -235,6 +231,10 @@ tuner_after,firmware_after,file,size,sha256,code,result,settings_restored,second
     expect "a record begun without the backup columns keeps them out" "$(tail -n +2 "$work/old.csv" | tr -cd , | wc -c)" 16
     check "its backup pending" grep -q '"backup_pending":true' "$work/failed"
     check "the note names it" grep -q '"text":"the settings were not written back; they are kept in /' "$work/failed"
+    module ref "${tuner5[@]}"
+    $guard "$qamtool" update "$work/fw.qam" --port "$work/ref/com1" --use-saved-settings --json >"$work/ref.out" 2>&1
+    expect "the reference update, offered no other port's backup" "$?$(grep -c "Saved Settings" "$work/ref.out")" 00
+    ended ref
     $guard "$qamtool" update "$work/fw.qam" --port "$work/m/com1" --use-saved-settings --json --record "$work/r.csv" >"$work/retry" 2>&1
     expect "the retry" "$?" 0
     check "asked and answered Yes" grep -q '"caption":"Saved Settings","answer":"Yes"' "$work/retry"
